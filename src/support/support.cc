@@ -1,0 +1,189 @@
+#include "support/support.h"
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+namespace vorq {
+
+// ---- banner -------------------------------------------------------------
+
+namespace {
+
+#if defined(__x86_64__)
+constexpr const char* kCpu = "x86_64";
+#elif defined(__aarch64__)
+constexpr const char* kCpu = "aarch64";
+#elif defined(__i386__)
+constexpr const char* kCpu = "i386";
+#elif defined(__arm__)
+constexpr const char* kCpu = "arm";
+#elif defined(__riscv)
+constexpr const char* kCpu = "riscv";
+#elif defined(__powerpc64__)
+constexpr const char* kCpu = "ppc64";
+#else
+constexpr const char* kCpu = "unknown";
+#endif
+
+#if defined(__linux__)
+constexpr const char* kOs = "Linux";
+#elif defined(__APPLE__)
+constexpr const char* kOs = "Darwin";
+#elif defined(__FreeBSD__)
+constexpr const char* kOs = "FreeBSD";
+#else
+constexpr const char* kOs = "Unix";
+#endif
+
+constexpr const char* kBorder = "+-------------------------------------------------------------+";
+constexpr const char* kSystemLine = "This program is a part of the KELDRAMOS system.";
+constexpr const char* kNoticeLine = "Distributed with the KELDRAMOS logic design tools.";
+
+}  // namespace
+
+const char* platform_tag() {
+  static char tag[64];
+  if (!tag[0]) std::snprintf(tag, sizeof tag, "(%s-%s)", kCpu, kOs);
+  return tag;
+}
+
+void keldramos_banner(FILE* stream, const char* name, const char* version, const char* date) {
+  if (!stream) return;
+  if (!name) name = "(anonymous)";
+  if (!version) version = "2.4.1";
+  if (!date) date = "2001/12/03";
+  const char* tag = platform_tag();
+  int field = 59 - static_cast<int>(std::strlen(version) + std::strlen(date) + std::strlen(tag) + 3);
+  std::fprintf(stream, "\n%s\n| %*s %s %s %s |\n| %*s |\n| %*s |\n%s\n\n", kBorder, -field, name,
+               version, date, tag, 59, kSystemLine, 59, kNoticeLine, kBorder);
+}
+
+// ---- allocation ---------------------------------------------------------
+
+void* keldramos_malloc(size_t size) { return size == 0 ? nullptr : std::malloc(size); }
+
+void* keldramos_calloc(size_t count, size_t size) {
+  if (count == 0 || size == 0) return nullptr;
+  return std::calloc(count, size);
+}
+
+char* keldramos_strdup(const char* s) {
+  if (!s) return nullptr;
+  size_t n = std::strlen(s) + 1;
+  char* d = static_cast<char*>(std::malloc(n));
+  if (d) std::memcpy(d, s, n);
+  return d;
+}
+
+void keldramos_free(void* p) {
+  if (p) std::free(p);
+}
+
+void* keldramos_ptr16B_malloc(size_t size) {
+  void* p = nullptr;
+  if (posix_memalign(&p, 16, size ? size : 1) != 0) return nullptr;
+  return p;
+}
+
+void keldramos_ptr16B_free(void* p) {
+  if (p) keldramos_free(p);
+}
+
+size_t keldramos_ptr16B_gross_size_of(size_t size) { return size + 16; }
+
+void* keldramos_ptr16B_real_to_aligned(void* p) {
+  uintptr_t real = reinterpret_cast<uintptr_t>(p);
+  uintptr_t aligned = (real & ~uintptr_t{15}) + 16;
+  reinterpret_cast<unsigned char*>(aligned)[-1] = static_cast<unsigned char>(real % 16);
+  return reinterpret_cast<void*>(aligned);
+}
+
+void* keldramos_ptr16B_aligned_to_real(void* a) {
+  uintptr_t aligned = reinterpret_cast<uintptr_t>(a);
+  uintptr_t low = reinterpret_cast<unsigned char*>(aligned)[-1];
+  return reinterpret_cast<void*>((aligned - 16) + low);
+}
+
+[[noreturn]] void memory_full() {
+  say("memory full\n");
+  quit(1);
+}
+
+void* malloc_f(size_t size) {
+  void* p = keldramos_malloc(size);
+  if (!p) memory_full();
+  return p;
+}
+
+// ---- arena --------------------------------------------------------------
+
+namespace {
+
+struct Arena {
+  static constexpr size_t kBlock = size_t{1} << 20;
+  char* cur = nullptr;
+  size_t left = 0;
+  std::vector<void*> blocks;  // kept reachable for the leak checker
+};
+
+Arena& the_arena() {
+  static Arena* a = new Arena();
+  return *a;
+}
+
+}  // namespace
+
+void* arena_alloc(size_t size, size_t align) {
+  Arena& a = the_arena();
+  uintptr_t p = reinterpret_cast<uintptr_t>(a.cur);
+  size_t pad = (align - (p % align)) % align;
+  if (!a.cur || pad + size > a.left) {
+    if (size + align > Arena::kBlock / 4) {
+      // A large request gets a block of its own.
+      void* big = malloc_f(size + align);
+      a.blocks.push_back(big);
+      uintptr_t q = reinterpret_cast<uintptr_t>(big);
+      return reinterpret_cast<void*>(q + (align - (q % align)) % align);
+    }
+    a.cur = static_cast<char*>(malloc_f(Arena::kBlock));
+    a.blocks.push_back(a.cur);
+    a.left = Arena::kBlock;
+    p = reinterpret_cast<uintptr_t>(a.cur);
+    pad = (align - (p % align)) % align;
+  }
+  void* r = a.cur + pad;
+  a.cur += pad + size;
+  a.left -= pad + size;
+  return r;
+}
+
+char* arena_strndup(const char* s, size_t n) {
+  char* d = static_cast<char*>(arena_alloc(n + 1, 1));
+  std::memcpy(d, s, n);
+  d[n] = 0;
+  return d;
+}
+
+char* arena_strdup(const char* s) {
+  if (!s) return nullptr;
+  return arena_strndup(s, std::strlen(s));
+}
+
+// ---- messages -----------------------------------------------------------
+
+void say(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  std::vfprintf(stderr, fmt, ap);
+  va_end(ap);
+}
+
+[[noreturn]] void quit(int status) {
+  std::fflush(stderr);
+  std::fflush(stdout);
+  std::exit(status);
+}
+
+}  // namespace vorq
