@@ -180,7 +180,10 @@ void say(const char* fmt, ...) {
   va_end(ap);
 }
 
+int quit_status_override = -1;
+
 [[noreturn]] void quit(int status) {
+  if (quit_status_override >= 0) status = quit_status_override;
   std::fflush(stderr);
   std::fflush(stdout);
   std::exit(status);

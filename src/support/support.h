@@ -60,7 +60,10 @@ char* arena_strndup(const char* s, size_t n);
 
 void say(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
-// Ends the process with `status` (input errors use 1).
+// Ends the process with `status` (input errors use 1). A program that reuses
+// the reader for another purpose may map every such end to one status of its
+// own by setting quit_status_override (>= 0).
 [[noreturn]] void quit(int status);
+extern int quit_status_override;
 
 }  // namespace vorq
