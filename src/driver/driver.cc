@@ -1,14 +1,153 @@
 #include "driver/driver.h"
 
+#include <cstring>
+
+#include "netlist/load/load.h"
 #include "netlist/netlist.h"
+#include "writer/writer.h"
 
 namespace vorq {
 
-void parse_args(int, char**) {}
+// Stages still being written elsewhere; declared here until their headers
+// exist (stand-ins in pending_stages.cc).
+int flat();
+int unprotect_irreversible_nets();
+int red_inv();
+int count_inv(Module* m);
+int count_control_inv(Module* m);
+void output();
+void hierarchy();
 
-int run_main(int, char**) {
-  keldramos_banner(stderr, "VORQ", nullptr, nullptr);
+namespace {
+
+// ---- command line -------------------------------------------------------
+
+[[noreturn]] void usage() {
+  say("usage:\n        vorq [-a] <top_module_name> <nld_or_pcd_dir> ... \n"
+      "             [-r <nld_or_pcd_dir> ...] -w <write_dir>\n");
+  quit(1);
+}
+
+void credit() {
+  say("vorq was written by the vorq developers.\n"
+      "It moves inversions through gate-level netlists of the KELDRAMOS system.\n"
+      "\n");
+}
+
+bool is(const char* arg, const char* opt) { return std::strcmp(arg, opt) == 0; }
+
+// ---- run ----------------------------------------------------------------
+
+void say_count(int n) {
+  if (n == 1) say("There is 1 inverter\n");
+  else say("There are %d inverters\n", n);
+}
+
+int closing(int n0, int n1) {
+  say("Done\n");
+  say("Number of inverters\n");
+  say("\t%d ---> %d\n", n0, n1);
   return 0;
+}
+
+}  // namespace
+
+void parse_args(int argc, char** argv) {
+  if (argc - 1 < 4) {
+    if (argc > 1 && is(argv[1], "-author")) credit();
+    usage();
+  }
+
+  int i = 1;
+  while (i < argc) {
+    const char* a = argv[i];
+    if (is(a, "-r")) {
+      // One run of -r directories, up to the next -w, -a or -f.
+      if (read_dir || ++i >= argc) usage();
+      strlist_append(&read_dir, argv[i++]);
+      while (i < argc && !is(argv[i], "-w") && !is(argv[i], "-a") && !is(argv[i], "-f"))
+        strlist_append(&read_dir, argv[i++]);
+    } else if (is(a, "-w")) {
+      if (write_dir || ++i >= argc) usage();
+      strlist_append(&write_dir, argv[i++]);
+    } else if (is(a, "-a")) {
+      all = 1;
+      ++i;
+    } else if (is(a, "-f")) {
+      h_or_f = 3;
+      ++i;
+    } else {
+      // The top module name, then one run of its directories.
+      if (opt_dir) usage();
+      if (!top_name) {
+        top_name = arena_strdup(a);
+        ++i;
+        continue;
+      }
+      strlist_append(&opt_dir, argv[i++]);
+      while (i < argc && !is(argv[i], "-r") && !is(argv[i], "-w") && !is(argv[i], "-a") &&
+             !is(argv[i], "-f"))
+        strlist_append(&opt_dir, argv[i++]);
+    }
+  }
+  if (!opt_dir || !write_dir) usage();
+}
+
+int run_main(int argc, char** argv) {
+  keldramos_banner(stderr, "VORQ", nullptr, nullptr);
+  reset_globals();
+  parse_args(argc, argv);
+
+  say("Start to read NLD/PCD files\n");
+  read_module(top_name);
+  say("Done\n");
+  int n0 = first_inv_num;
+
+  if (n0 == 0) {
+    say("There are 0 inverters\n");
+    say("Start to write NLD/PCD files\n");
+    copy_file();
+    return closing(0, 0);
+  }
+  say_count(n0);
+
+  if (!flat()) {
+    say("Sorry, but could not handle the netlists:\n");
+    copy_file();
+    return closing(n0, n0);
+  }
+
+  say("Start inverter reduction\n");
+  if (!red_inv()) {
+    say("Sorry, but could not handle the netlists:\n");
+    copy_file();
+    return closing(n0, n0);
+  }
+  say("Done\n");
+
+  int n1 = 0;
+  for (Module* m : modules()) n1 += count_inv(m) + count_control_inv(m);
+  say_count(n1);
+
+  if (n1 >= n0) {
+    say("Could not reduce the number of inverters\n");
+    say("Start to write NLD/PCD files\n");
+    copy_file();
+    return closing(n0, n1);
+  }
+
+  if (!unprotect_irreversible_nets()) {
+    say("vorq: something wrong with net protection (for internal reason), sorry.\n");
+    say("Start to write NLD/PCD files\n");
+    copy_file();
+    return closing(n0, n1);
+  }
+
+  output();
+  hierarchy();
+  say("Start to write NLD files\n");
+  print_nld();
+  return closing(n0, n1);
 }
 
 }  // namespace vorq

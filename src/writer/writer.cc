@@ -1,0 +1,264 @@
+#include "writer/writer.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <vector>
+
+#include "netlist/load/load.h"
+
+namespace vorq {
+
+namespace {
+
+constexpr size_t kBufferSize = size_t{1} << 20;
+
+// ---- text output ------------------------------------------------------
+
+inline void put(FILE* out, const char* s) {
+  if (s) fwrite_unlocked(s, 1, std::strlen(s), out);
+}
+
+void put_int(FILE* out, int v) {
+  char digits[16];
+  int n = 0;
+  unsigned u = v < 0 ? 0u - static_cast<unsigned>(v) : static_cast<unsigned>(v);
+  do {
+    digits[n++] = static_cast<char>('0' + u % 10);
+    u /= 10;
+  } while (u);
+  if (v < 0) putc_unlocked('-', out);
+  while (n) putc_unlocked(digits[--n], out);
+}
+
+// ---- files ------------------------------------------------------------
+
+// Creates (or truncates) `path` for writing with a large buffer, or ends the
+// process with "Could not open".
+FILE* create_or_quit(const char* path) {
+  FILE* f = std::fopen(path, "wb");
+  if (!f) {
+    print_could_not_open(path);
+    quit(1);
+  }
+  std::setvbuf(f, nullptr, _IOFBF, kBufferSize);
+  return f;
+}
+
+// Writes module `m` into the write directory under its own name.
+void write_module(Module* m) {
+  char* path = f_name(m->name, write_dir->str, "nld");
+  FILE* f = create_or_quit(path);
+  print_nld2(f, m);
+  std::fclose(f);
+  print_wrote(path);
+}
+
+// The first of the directories of `dirs` in which `name.ext` opens for
+// reading; `path` and `dir` tell which.
+struct Source {
+  FILE* file = nullptr;
+  char* path = nullptr;
+  const char* dir = nullptr;
+};
+
+bool open_in(StrList* dirs, const char* name, const char* ext, Source& s) {
+  for (StrList* d : list_of(dirs)) {
+    char* path = f_name(name, d->str, ext);
+    if (FILE* f = std::fopen(path, "rb")) {
+      s.file = f;
+      s.path = path;
+      s.dir = d->str;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Whether the open source and the path `target` are one file (the same
+// directory under another spelling, or a link).
+bool same_file(FILE* src, const char* target) {
+  struct stat a, b;
+  if (fstat(fileno(src), &a) != 0 || ::stat(target, &b) != 0) return false;
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Copies the source to `target` byte for byte unless they are one file, then
+// closes the source and announces the target.
+void copy_to(Source& s, const char* target) {
+  bool same = std::strcmp(s.dir, write_dir->str) == 0 || same_file(s.file, target);
+  if (!same) {
+    FILE* out = std::fopen(target, "wb");
+    if (!out) {
+      print_could_not_open(target);
+      quit(1);
+    }
+    static std::vector<char> chunk(kBufferSize);
+    size_t n;
+    while ((n = std::fread(chunk.data(), 1, chunk.size(), s.file)) > 0)
+      std::fwrite(chunk.data(), 1, n, out);
+    std::fclose(out);
+  }
+  std::fclose(s.file);
+  print_wrote(target);
+}
+
+}  // namespace
+
+// ---- the written list ---------------------------------------------------
+
+void WrittenList::add(const char* name) {
+  StrList* cell = make<StrList>();
+  cell->str = arena_strdup(name);
+  if (tail) tail->next = cell;
+  else head = cell;
+  tail = cell;
+  names.insert(cell->str);
+}
+
+int write_or_not(const char* name, const WrittenList& written) {
+  return name && written.names.count(name) ? 1 : 0;
+}
+
+void print_wrote(const char* path) { say("\tWrote %s\n", path); }
+
+void print_could_not_open(const char* path) { say("Could not open %s\n", path); }
+
+// ---- writing the result -------------------------------------------------
+
+void print_nld() {
+  write_module(top);
+  WrittenList written;
+  written.add(top->name);
+
+  if (h_or_f != 3) {
+    // Hierarchical: rewritten copies are written, read-only modules copied.
+    for (Module* m : list_of(top->next)) {
+      if (m->kind == KIND_WRITABLE) {
+        if (m->inst && m->inst->used) write_module(m);
+      } else if (m->kind == KIND_READONLY) {
+        if (!write_or_not(m->name, written)) {
+          copy_file2(m->name, KIND_READONLY);
+          written.add(m->name);
+        }
+      }
+    }
+    return;
+  }
+
+  // Flat: the top module holds the design; cells and read-only modules of
+  // used instances are copied.
+  for (Module* m : list_of(top->next)) {
+    if (!m->inst || !m->inst->used || m->kind == KIND_WRITABLE) continue;
+    const char* cn = m->inst->class_name;
+    if (!cn || write_or_not(cn, written)) continue;
+    copy_file2(cn, m->kind);
+    written.add(cn);
+  }
+}
+
+void print_nld2(FILE* out, Module* m) {
+  // header and ports
+  put(out, "(def-module\t");
+  put(out, m->name);
+  put(out, "\n");
+  bool is_top = m == top;
+  for (Pin* p : pins_of(m)) {
+    if (!is_top && !p->used) continue;
+    put(out, "\t(def-pin\t");
+    put(out, p->name);
+    put(out, "\ttype ");
+    put(out, inv_screen(p->dir, TABLE_KEYWORD));
+    if (p->note) {
+      put(out, "\tnote\t");
+      put(out, inv_screen(p->note, TABLE_KEYWORD));
+    }
+    put(out, ")\n");
+  }
+
+  // components
+  put(out, "\n");
+  for (ClassGroup* g : list_of(m->groups)) comp_print(out, g);
+  put(out, "\n");
+
+  // nets
+  for (Net* net : nets_of(m)) {
+    put(out, "\t(def-net");
+    for (Node* n : nodes_of(net)) {
+      put(out, "\t");
+      if (n->target && n->target->cls != C_PIN) {
+        put(out, n->target->name);
+        put(out, ".");
+      }
+      put(out, n->pin_name);
+    }
+    put(out, ")\n");
+  }
+  put(out, ")\n");
+}
+
+void comp_print(FILE* out, ClassGroup* g) {
+  if (!g || !g->first) return;
+  int cls = g->first->cls;
+
+  if (cls >= C_AND && cls <= C_OAI) {
+    // In order over the width tree, without recursion.
+    const char* stem = inv_screen(cls, TABLE_PCD);
+    std::vector<ClassGroup*> stack;
+    ClassGroup* at = g;
+    while (at || !stack.empty()) {
+      for (; at; at = at->left) stack.push_back(at);
+      at = stack.back();
+      stack.pop_back();
+      for (Instance* i = at->first; i; i = i->next) {
+        put(out, "\t(def-comp\t");
+        put(out, stem);
+        put(out, "-");
+        put_int(out, i->width);
+        put(out, "\t");
+        put(out, i->name);
+        put(out, ")\n");
+      }
+      at = at->right;
+    }
+    return;
+  }
+
+  const char* cname;
+  if (cls == C_MODULE) cname = g->first->module ? g->first->module->name : g->first->class_name;
+  else cname = inv_screen(cls, TABLE_PCD);
+  for (Instance* i = g->first; i; i = i->next) {
+    put(out, "\t(def-comp\t");
+    put(out, cname);
+    put(out, "\t");
+    put(out, i->name);
+    put(out, ")\n");
+  }
+}
+
+// ---- copying ------------------------------------------------------------
+
+void copy_file() {
+  Source s;
+  if (!open_in(opt_dir, top->name, "nld", s)) quit(1);
+  copy_to(s, f_name(top->name, write_dir->str, "nld"));
+
+  WrittenList written;
+  written.add(top->name);
+  for (Module* m : list_of(top->next)) {
+    if (m->kind == KIND_PCD || write_or_not(m->name, written)) continue;
+    copy_file2(m->name, m->kind);
+    written.add(m->name);
+  }
+}
+
+char* copy_file2(const char* name, int kind) {
+  const char* ext = kind == KIND_PCD ? "pcd" : "nld";
+  Source s;
+  if (!open_in(opt_dir, name, ext, s) && !open_in(read_dir, name, ext, s)) quit(1);
+  char* target = f_name(name, write_dir->str, ext);
+  copy_to(s, target);
+  return target;
+}
+
+}  // namespace vorq
