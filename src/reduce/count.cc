@@ -1,0 +1,323 @@
+// Inverter counts and weights of nets and modules, kept as running counts by a
+// weight observer while the reduction runs.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <unordered_map>
+
+#include "reduce/reduce.h"
+
+namespace vorq {
+
+namespace {
+
+// How a net's driver class turns its loads into a count.
+enum Mode : uint8_t { M_ZERO, M_NORMAL, M_REVERSIBLE };
+
+bool on_xor(const Node* n) { return n->target && is_xor_class(n->target->cls); }
+
+bool same(const char* a, const char* b) { return a && std::strcmp(a, b) == 0; }
+
+Mode net_mode(const Net* net) {
+  const Node* s = net->source;
+  if (!s) return M_ZERO;  // undriven: no inverter, no weight
+  const Cell* d = s->target;
+  if (!d) return M_NORMAL;
+  int c = d->cls;
+  if (c >= C_AND && c <= C_NOR) return (all == 1 && !net->irreversible) ? M_REVERSIBLE : M_NORMAL;
+  if (c == C_EOR || c == C_ENOR) return net->irreversible ? M_NORMAL : M_REVERSIBLE;
+  if (c >= C_REG && c <= C_REG_SR) return M_ZERO;
+  if (c >= C_SREG && c <= C_SREG_SR) return same(s->pin_name, "scan_out") ? M_NORMAL : M_ZERO;
+  if (c == C_HIGH || c == C_LOW) return M_ZERO;
+  if (c == C_PIN) return (same(d->name, "VDD") || same(d->name, "VSS")) ? M_ZERO : M_NORMAL;
+  return M_NORMAL;
+}
+
+int inv_of(Mode m, int plus, int minus) {
+  switch (m) {
+    case M_NORMAL: return minus > 0;
+    case M_REVERSIBLE: return plus > 0 && minus > 0;
+    default: return 0;
+  }
+}
+
+int wt_of(Mode m, int plus, int minus) {
+  switch (m) {
+    case M_NORMAL: return minus;
+    case M_REVERSIBLE: return std::min(plus, minus);
+    default: return 0;
+  }
+}
+
+bool counted_type(const Net* n) { return n->type == K_TRISTATE || n->type == NET_SIGNAL; }
+
+// Loads of a net, not on exclusive-OR cells, with wt +1 and with wt -1.
+void tally(const Net* net, int& plus, int& minus) {
+  plus = minus = 0;
+  for (const Node* n = net->nodes; n; n = n->next) {
+    if (on_xor(n)) continue;
+    if (n->wt == 1) ++plus;
+    else if (n->wt == -1) ++minus;
+  }
+}
+
+uint64_t mix(uint64_t x) {
+  x += 0x9e3779b97f4a7c15ull;
+  x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ull;
+  x = (x ^ (x >> 27)) * 0x94d049bb133111ebull;
+  return x ^ (x >> 31);
+}
+
+uint64_t node_key(const Node* n, int wt, int phase) {
+  uint64_t v = uint64_t(((wt & 3) << 2) | (phase & 3));
+  return mix(uint64_t(reinterpret_cast<uintptr_t>(n)) * 16 + v);
+}
+
+uint64_t flags_key(const Cell* c, bool dual, bool negate) {
+  uint64_t v = uint64_t(dual) | uint64_t(negate) << 1;
+  return mix((uint64_t(reinterpret_cast<uintptr_t>(c)) * 4 + v) ^ 0x5bd1e9955bd1e995ull);
+}
+
+// The running counts of one reduction run.
+struct Counts final : WeightObserver {
+  std::unordered_map<Net*, Mode> counted;  // counted nets of the top module
+  int64_t inv = 0;
+  int64_t wt = 0;
+  uint64_t hash = 0;
+  // nets of type 271/291 by the component of their driver
+  bool index_built = false;
+  std::unordered_map<Cell*, std::vector<Net*>> by_comp;
+
+  void weights_changed(Node* n, int old_wt, int old_phase) override {
+    hash ^= node_key(n, old_wt, old_phase) ^ node_key(n, n->wt, n->phase);
+    if (old_wt == n->wt) return;
+    Net* net = n->net;
+    if (!net || on_xor(n)) return;
+    auto it = counted.find(net);
+    if (it != counted.end()) {
+      inv -= inv_of(it->second, net->plus_loads, net->minus_loads);
+      wt -= wt_of(it->second, net->plus_loads, net->minus_loads);
+    }
+    if (old_wt == 1) --net->plus_loads;
+    else if (old_wt == -1) --net->minus_loads;
+    if (n->wt == 1) ++net->plus_loads;
+    else if (n->wt == -1) ++net->minus_loads;
+    if (it != counted.end()) {
+      inv += inv_of(it->second, net->plus_loads, net->minus_loads);
+      wt += wt_of(it->second, net->plus_loads, net->minus_loads);
+    }
+  }
+
+  void flags_changed(Instance* c, bool old_dual, bool old_negate) override {
+    hash ^= flags_key(c, old_dual, old_negate) ^ flags_key(c, c->dual, c->negate);
+  }
+};
+
+Counts* active = nullptr;
+
+// Literal recount of the top module by the driver-class table.
+void recount(int64_t& inv, int64_t& wt) {
+  inv = wt = 0;
+  if (!top) return;
+  for (Net* net : nets_of(top)) {
+    if (!counted_type(net)) continue;
+    inv += count_inv_net(net);
+    wt += count_wt_net(net);
+  }
+}
+
+}  // namespace
+
+// ---- running counts ---------------------------------------------------------
+
+void begin_counting() {
+  end_counting();
+  active = new Counts;
+  for (Module* m : modules())
+    for (Net* net : nets_of(m)) tally(net, net->plus_loads, net->minus_loads);
+  if (top) {
+    active->counted.reserve(1024);
+    for (Net* net : nets_of(top)) {
+      if (!counted_type(net)) continue;
+      Mode mode = net_mode(net);
+      active->counted.emplace(net, mode);
+      active->inv += inv_of(mode, net->plus_loads, net->minus_loads);
+      active->wt += wt_of(mode, net->plus_loads, net->minus_loads);
+    }
+  }
+  set_weight_observer(active);
+}
+
+void end_counting() {
+  if (!active) return;
+  set_weight_observer(nullptr);
+  delete active;
+  active = nullptr;
+}
+
+bool counting() { return active != nullptr; }
+
+// ---- nets -------------------------------------------------------------------
+
+int count_inv_net_normal(Net* net) {
+  for (Node* n : nodes_of(net))
+    if (!on_xor(n) && n->wt == -1) return 1;
+  return 0;
+}
+
+int count_inv_net_reversible(Net* net) {
+  bool plus = false, minus = false;
+  for (Node* n : nodes_of(net)) {
+    if (on_xor(n)) continue;
+    if (n->wt == 1) plus = true;
+    else if (n->wt == -1) minus = true;
+    if (plus && minus) return 1;
+  }
+  return 0;
+}
+
+int count_wt_net_normal(Net* net) {
+  int plus, minus;
+  tally(net, plus, minus);
+  return minus;
+}
+
+int count_wt_net_reversible(Net* net) {
+  int plus, minus;
+  tally(net, plus, minus);
+  return std::min(plus, minus);
+}
+
+int count_wt_net_eor_enor_aside(Net* net) {
+  if (active) return net->plus_loads - net->minus_loads;
+  int plus, minus;
+  tally(net, plus, minus);
+  return plus - minus;
+}
+
+int count_inv_net(Net* net) {
+  Mode mode = net_mode(net);
+  if (active) return inv_of(mode, net->plus_loads, net->minus_loads);
+  switch (mode) {
+    case M_NORMAL: return count_inv_net_normal(net);
+    case M_REVERSIBLE: return count_inv_net_reversible(net);
+    default: return 0;
+  }
+}
+
+int count_wt_net(Net* net) {
+  Mode mode = net_mode(net);
+  if (active) return wt_of(mode, net->plus_loads, net->minus_loads);
+  switch (mode) {
+    case M_NORMAL: return count_wt_net_normal(net);
+    case M_REVERSIBLE: return count_wt_net_reversible(net);
+    default: return 0;
+  }
+}
+
+// ---- modules ------------------------------------------------------------------
+
+int count_inv(Module* m) {
+  if (!m) return 0;
+  if (m->kind == KIND_WRITABLE) {
+    if (active && m == top) return int(active->inv);
+    int sum = 0;
+    for (Net* net : nets_of(m))
+      if (counted_type(net)) sum += count_inv_net(net);
+    return sum;
+  }
+  if (m->kind == KIND_READONLY) {
+    int sum = 0;
+    for (Instance* c : insts_of(m))
+      if (c->cls == C_INV) ++sum;
+    return sum;
+  }
+  return 0;
+}
+
+int count_control_inv(Module* m) {
+  if (!m || m->kind != KIND_WRITABLE) return 0;
+  int sum = 0;
+  for (Instance* c : insts_of(m))
+    if (c->cls == C_INV && c->node && c->node->net && c->node->net->type == NET_CONTROL) ++sum;
+  return sum;
+}
+
+int count_wt() {
+  if (active) return int(active->wt);
+  int64_t inv, wt;
+  recount(inv, wt);
+  return int(wt);
+}
+
+// ---- shared with the other reduction files ------------------------------------
+
+namespace detail {
+
+const std::vector<Net*>& driven_nets(Cell* comp) {
+  static std::vector<Net*> scratch;
+  auto driver_comp = [](Net* net) -> Cell* {
+    if (!counted_type(net) || !net->source || !net->source->target) return nullptr;
+    return net->source->target->comp;
+  };
+  if (!active) {
+    scratch.clear();
+    if (top)
+      for (Net* net : nets_of(top))
+        if (comp && driver_comp(net) == comp) scratch.push_back(net);
+    return scratch;
+  }
+  if (!active->index_built) {
+    active->by_comp.clear();
+    if (top)
+      for (Net* net : nets_of(top))
+        if (Cell* c = driver_comp(net)) active->by_comp[c].push_back(net);
+    active->index_built = true;
+  }
+  auto it = active->by_comp.find(comp);
+  if (it == active->by_comp.end()) {
+    scratch.clear();
+    return scratch;
+  }
+  return it->second;
+}
+
+void components_changed() {
+  if (active) {
+    active->index_built = false;
+    active->by_comp.clear();
+  }
+}
+
+uint64_t state_hash() { return active ? active->hash : 0; }
+
+void check_counts() {
+#if defined(VORQ_CHECKED) && VORQ_CHECKED
+  if (!active || !top) return;
+  int64_t inv = 0, wt = 0;
+  for (Net* net : nets_of(top)) {
+    int plus, minus;
+    tally(net, plus, minus);
+    if (plus != net->plus_loads || minus != net->minus_loads) {
+      say("vorq: running load counts of a net differ from a recount (%d/%d against %d/%d)\n",
+          net->plus_loads, net->minus_loads, plus, minus);
+      std::abort();
+    }
+    if (!counted_type(net)) continue;
+    Mode mode = net_mode(net);
+    inv += mode == M_NORMAL ? count_inv_net_normal(net)
+           : mode == M_REVERSIBLE ? count_inv_net_reversible(net) : 0;
+    wt += mode == M_NORMAL ? count_wt_net_normal(net)
+          : mode == M_REVERSIBLE ? count_wt_net_reversible(net) : 0;
+  }
+  if (inv != active->inv || wt != active->wt) {
+    say("vorq: running counts differ from a recount (%lld/%lld against %lld/%lld)\n",
+        (long long)active->inv, (long long)active->wt, (long long)inv, (long long)wt);
+    std::abort();
+  }
+#endif
+}
+
+}  // namespace detail
+
+}  // namespace vorq
