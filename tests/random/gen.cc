@@ -1,0 +1,1431 @@
+// vorq-gen: writes a random valid design for a seed.
+//
+//   vorq-gen --seed S [--out DIR] [--cells N] [--depth D] [--odd-pins] [--info]
+//
+// Writes DIR/work (writable NLD modules) and DIR/lib (read-only NLD modules and
+// PCD black boxes) and prints the top module's name on standard output. The
+// same seed and options always give the same files. A design is valid: it
+// loads, every cell input is driven once, every loaded net has one driver
+// (tristate buses and bidirectional pad nets excepted), and the expanded design
+// has no combinational loop; the generator checks this before it writes.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+// ---- deterministic random numbers (splitmix64) ---------------------------
+
+struct Rng {
+  uint64_t s;
+  uint64_t next() {
+    uint64_t z = (s += 0x9e3779b97f4a7c15ULL);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+  }
+  int below(int n) { return n <= 1 ? 0 : int(next() % uint64_t(n)); }
+  int range(int lo, int hi) { return lo + below(hi - lo + 1); }
+  bool chance(double p) { return double(next() >> 11) * (1.0 / 9007199254740992.0) < p; }
+  template <class T>
+  const T& pick(const std::vector<T>& v) { return v[size_t(below(int(v.size())))]; }
+  template <class T>
+  void shuffle(std::vector<T>& v) {
+    for (size_t i = v.size(); i > 1; --i) std::swap(v[i - 1], v[size_t(below(int(i)))]);
+  }
+};
+
+struct Params {
+  uint64_t seed = 1;
+  std::string out = ".";
+  int cells = 0;   // rough target of cells in the expanded design; 0: from the seed
+  int depth = -1;  // module levels below the top; -1: from the seed
+  bool odd_pins = false;
+  bool info = false;
+};
+
+// What a design exercises; drawn once per seed.
+struct Features {
+  bool ro = false;           // read-only NLD modules in lib/
+  bool pcd = false;          // PCD black boxes
+  bool pads = false;         // input/output pads at the top
+  bool bidir = false;        // bidirect top ports with bidirectional pads
+  bool tristate = false;     // ts_buf- buses
+  bool ts_ports = false;     // tristate ports of sub-modules
+  bool vdd = false;          // VDD/VSS top ports
+  bool vdd_input = false;    // ... of direction input instead of global
+  bool vdd_sub = false;      // global VDD ports of sub-modules
+  bool scan = false;         // scan registers and scan ports
+  bool s_clock = false;      // an s_clock port
+  bool bgate = false;        // bgate--2 gated clocks
+  bool bait = false;         // instance and class names that generated names may hit
+  bool messy = false;        // comments, blank lines, several instances per def-comp
+  bool spare = false;        // input ports not connected inside
+  bool dead = false;         // sub-module instances whose outputs go nowhere
+  bool ro_child = false;     // a writable class instantiated inside a read-only one
+  bool clock_note = false;   // clock ports with "note clock"
+  bool reset_tree = false;   // p_reset through gates
+  bool odd_names = false;    // and/or/nand/nor inputs not named in1..inN
+  bool floating = false;     // gates with open outputs, inverters with open outputs
+  bool clock_data = false;   // a clock also feeds data logic
+  bool multi_form = false;   // constants tied into outputs, feed-throughs
+};
+
+// ---- the design as written ------------------------------------------------
+
+struct Term {
+  std::string inst;  // empty: a port of the module
+  std::string pin;
+};
+struct NetDef {
+  std::vector<Term> terms;
+};
+struct PortDef {
+  std::string name, dir, note;
+};
+struct CompDef {
+  std::string cls, name;
+};
+
+enum Place { WORK, LIB };
+
+struct ModDef {
+  std::string name;
+  bool pcd = false;
+  Place place = WORK;
+  int level = 0;
+  std::vector<PortDef> ports;
+  std::vector<CompDef> comps;
+  std::vector<NetDef> nets;
+  std::string pcd_head;  // words after the name in a PCD def-module
+  std::map<std::string, std::string> pcd_load;  // pin -> load number
+  // interface seen by a parent
+  std::vector<std::string> ins, outs, tss;
+  std::string clk, rst, scan_clk, s_clk, spare;
+  bool vdd = false;
+  // PCD pads
+  std::string pad_in, pad_out, pad_bi;
+  // size of the expanded module
+  long cells = 0;
+  long invs = 0;
+};
+
+// ---- cell classes -------------------------------------------------------
+
+struct RegClass {
+  const char* name;
+  bool set_reset;  // set/reset instead of in/clk_enb
+  bool scan;
+  bool needs_reset;
+};
+const RegClass kRegs[] = {
+    {"reg-1", false, false, false},   {"regr-1", false, false, true},
+    {"regs-1", false, false, true},   {"reg--1", false, false, false},
+    {"reg---1", true, false, true},   {"sreg-1", false, true, false},
+    {"srgr-1", false, true, true},    {"srgs-1", false, true, true},
+    {"sreg--1", false, true, false},  {"sreg---1", true, true, true},
+};
+const char* const kAoiGroups[] = {"21", "22", "31", "32", "33", "211", "221", "222"};
+
+// ---- one module's body --------------------------------------------------
+
+enum SigKind { S_IN, S_GATE, S_INV, S_REG, S_CONST, S_SUPPLY, S_BUS, S_PAD, S_BIDIR, S_BB, S_SUB,
+               S_CLK, S_KINDS };
+
+struct Sig {
+  int net;
+  SigKind kind;
+};
+
+struct Design {
+  std::vector<ModDef> mods;  // PCD cells, then modules bottom-up; the top last
+  Features f;
+  Params p;
+  int find(const std::string& name) const {
+    for (size_t i = 0; i < mods.size(); ++i)
+      if (mods[i].name == name) return int(i);
+    return -1;
+  }
+};
+
+// A child to place in a module: index into Design::mods.
+struct Plan {
+  int n_regs = 0;
+  int n_gates = 0;
+  std::vector<int> children;  // NLD modules (writable or read-only)
+  std::vector<int> boxes;     // PCD black boxes
+  bool clock = false, reset = false, scan_clk = false, s_clk = false;
+  int n_ins = 1, n_outs = 1;
+  bool ts_port = false;
+  bool vdd = false;
+};
+
+class Builder {
+ public:
+  Builder(Design& d, Rng& r, ModDef& m, bool is_top) : d_(d), r_(r), m_(m), top_(is_top) {}
+
+  void build(const Plan& plan);
+
+ private:
+  Design& d_;
+  Rng& r_;
+  ModDef& m_;
+  bool top_;
+  std::vector<int> loads_;  // loads per net
+  std::vector<Sig> pool_;
+  std::vector<int> open_buses_;
+  std::vector<int> clocks_;  // nets usable as m_clock
+  int clk_ = -1, rst_ = -1, scan_clk_ = -1, s_clk_ = -1, vdd_ = -1, vss_ = -1;
+  int inv_clk_ = -1;
+  std::map<std::string, int> counters_;
+  std::vector<std::string> port_names_;
+  long cells_ = 0, invs_ = 0;
+  struct Pending {
+    std::string inst, pin;
+    int kind;  // 0 data, 1 scan_in
+  };
+  std::vector<Pending> pending_;
+
+  int new_net() {
+    m_.nets.emplace_back();
+    loads_.push_back(0);
+    return int(m_.nets.size()) - 1;
+  }
+  void drive(int net, const std::string& inst, const std::string& pin) {
+    m_.nets[size_t(net)].terms.push_back({inst, pin});
+  }
+  void load(int net, const std::string& inst, const std::string& pin) {
+    m_.nets[size_t(net)].terms.push_back({inst, pin});
+    ++loads_[size_t(net)];
+  }
+  std::string fresh(const std::string& prefix) {
+    for (;;) {
+      std::string n = prefix + std::to_string(++counters_[prefix]);
+      if (!taken(n)) return n;
+    }
+  }
+  bool taken(const std::string& n) const {
+    for (const auto& p : m_.ports)
+      if (p.name == n) return true;
+    for (const auto& c : m_.comps)
+      if (c.name == n) return true;
+    return false;
+  }
+  std::string comp(const std::string& cls, const std::string& prefix) {
+    std::string n = fresh(prefix);
+    m_.comps.push_back({cls, n});
+    ++cells_;
+    if (cls == "inv-") ++invs_;
+    return n;
+  }
+  void port(const std::string& name, const std::string& dir, const std::string& note = "") {
+    m_.ports.push_back({name, dir, note});
+  }
+  int input_port(const std::string& name, const std::string& note = "") {
+    port(name, "input", note);
+    int n = new_net();
+    drive(n, "", name);
+    return n;
+  }
+
+  int pick(int avoid_kind = -1);
+  int pick_of_kind();
+  int gate(int forced_in = -1);
+  int inverter(int src);
+  void inverter_chain();
+  void place_child(int idx);
+  void ts_buf();
+  void bgate();
+  void registers(int n);
+  void boxes(const std::vector<int>& idx);
+  void pads();
+  void make_ports(const Plan& plan);
+  void constants();
+  void outputs(const Plan& plan);
+  std::string reg_name();
+  int clock_for_reg();
+};
+
+// A signal of the pool, biased towards unused and recent signals and away
+// from constants.
+int Builder::pick(int avoid_kind) {
+  for (int tries = 0; tries < 4; ++tries) {
+    const Sig* s;
+    double u = double(r_.below(1000)) / 1000.0;
+    if (u < 0.35) {
+      std::vector<int> idle;
+      for (size_t i = 0; i < pool_.size(); ++i)
+        if (loads_[size_t(pool_[i].net)] == 0) idle.push_back(int(i));
+      s = idle.empty() ? &r_.pick(pool_) : &pool_[size_t(r_.pick(idle))];
+    } else if (u < 0.7) {
+      size_t k = std::min<size_t>(pool_.size(), 10);
+      s = &pool_[pool_.size() - 1 - size_t(r_.below(int(k)))];
+    } else {
+      s = &r_.pick(pool_);
+    }
+    bool weak = s->kind == S_CONST || s->kind == S_SUPPLY || s->kind == S_BIDIR || s->kind == S_CLK;
+    if (s->kind == avoid_kind || (weak && tries < 3 && r_.chance(0.8))) continue;
+    return s->net;
+  }
+  return r_.pick(pool_).net;
+}
+
+// A signal of a kind drawn uniformly among the kinds in the pool: inverters
+// land on every kind of net.
+int Builder::pick_of_kind() {
+  std::vector<int> kinds;
+  for (const Sig& s : pool_)
+    if (std::find(kinds.begin(), kinds.end(), int(s.kind)) == kinds.end()) kinds.push_back(s.kind);
+  int k = r_.pick(kinds);
+  std::vector<int> nets;
+  for (const Sig& s : pool_)
+    if (s.kind == k) nets.push_back(s.net);
+  return r_.pick(nets);
+}
+
+int Builder::gate(int forced_in) {
+  static const char* const kinds[] = {"and", "nand", "or", "nor", "eor", "enor", "aoi", "oai"};
+  static const int weight[] = {12, 12, 12, 12, 6, 6, 10, 10};
+  int total = 0;
+  for (int w : weight) total += w;
+  int x = r_.below(total), k = 0;
+  while (x >= weight[k]) x -= weight[k++];
+  std::string stem = kinds[k];
+  std::vector<std::string> ins;
+  std::string cls, out;
+  if (k <= 3) {
+    int w = r_.chance(0.5) ? 2 : r_.chance(0.6) ? 3 : 4;
+    cls = stem + "--" + std::to_string(w);
+    out = (k == 0 || k == 2) ? "out" : "nout";
+    int style = d_.f.odd_names ? r_.below(3) : 0;
+    for (int i = 0; i < w; ++i) {
+      if (style == 1)
+        ins.push_back(std::string(1, char('a' + i)));
+      else if (style == 2)
+        ins.push_back("x" + std::to_string(i));
+      else
+        ins.push_back("in" + std::to_string(i + 1));
+    }
+    // an input named like the output of the negated class
+    if (d_.p.odd_pins && r_.chance(0.3)) ins[size_t(r_.below(w))] = (out == "out") ? "nout" : "out";
+  } else if (k <= 5) {
+    cls = stem + "--2";
+    out = k == 4 ? "out" : "nout";
+    ins = {"in1", "in2"};
+  } else {
+    std::string g = kAoiGroups[r_.below(8)];
+    cls = stem + "--" + g;
+    out = "nout";
+    for (size_t gi = 0; gi < g.size(); ++gi)
+      for (int i = 0; i < g[gi] - '0'; ++i) ins.push_back(std::string(1, char('a' + gi)) + std::to_string(i + 1));
+  }
+  std::string name = comp(cls, "g");
+  int prev = -1;
+  for (size_t i = 0; i < ins.size(); ++i) {
+    int src;
+    if (i == 0 && forced_in >= 0)
+      src = forced_in;
+    else if (prev >= 0 && r_.chance(0.06))
+      src = prev;  // one net at two pins of the gate
+    else
+      src = pick();
+    load(src, name, ins[i]);
+    prev = src;
+  }
+  if (d_.f.floating && r_.chance(0.04)) return -1;  // open output
+  int o = new_net();
+  drive(o, name, out);
+  pool_.push_back({o, S_GATE});
+  return o;
+}
+
+int Builder::inverter(int src) {
+  std::string name = comp("inv-", "g");
+  load(src, name, "in");
+  if (d_.f.floating && r_.chance(0.05)) return -1;  // open output
+  int o = new_net();
+  drive(o, name, "nout");
+  pool_.push_back({o, S_INV});
+  return o;
+}
+
+void Builder::inverter_chain() {
+  int src = pick_of_kind();
+  int n = r_.chance(0.6) ? 1 : r_.chance(0.6) ? 2 : r_.range(3, 4);
+  for (int i = 0; i < n && src >= 0; ++i) {
+    if (r_.chance(0.1)) {  // a buffer inside the chain
+      std::string b = comp("ninv-", "g");
+      load(src, b, "in");
+      src = new_net();
+      drive(src, b, "out");
+      pool_.push_back({src, S_GATE});
+    }
+    src = inverter(src);
+  }
+}
+
+std::string Builder::reg_name() {
+  if (d_.f.bait && m_.place == WORK && r_.chance(0.25)) {
+    static const char* const bait[] = {"inv-1", "inv-2", "and-1", "nand-1", "or-2", "in1", "out1", "in2", "out2", "nor-1", "aoi-1"};
+    std::string n = bait[r_.below(11)];
+    if (!taken(n)) return n;
+  }
+  return fresh("r");
+}
+
+int Builder::clock_for_reg() {
+  if (clocks_.empty()) return -1;
+  return r_.pick(clocks_);
+}
+
+void Builder::registers(int n) {
+  for (int i = 0; i < n; ++i) {
+    const RegClass& rc = kRegs[r_.below(d_.f.scan ? 10 : 5)];
+    std::string name = reg_name();
+    m_.comps.push_back({rc.name, name});
+    ++cells_;
+    // outputs
+    std::vector<std::string> outs = {"out", "nout"};
+    if (rc.scan) outs.push_back("scan_out");
+    bool any = false;
+    for (const std::string& o : outs) {
+      if (r_.chance(o == "out" ? 0.8 : 0.45)) {
+        int net = new_net();
+        drive(net, name, o);
+        pool_.push_back({net, S_REG});
+        any = true;
+      }
+    }
+    if (!any) {
+      int net = new_net();
+      drive(net, name, "nout");
+      pool_.push_back({net, S_REG});
+    }
+    // data inputs, connected once the logic exists
+    if (rc.set_reset) {
+      pending_.push_back({name, "set", 0});
+      pending_.push_back({name, "reset", 0});
+    } else {
+      pending_.push_back({name, "in", 0});
+      if (r_.chance(0.3)) pending_.push_back({name, "clk_enb", 0});
+    }
+    if (rc.scan) {
+      pending_.push_back({name, "scan_in", 1});
+      if (r_.chance(0.8)) pending_.push_back({name, "scan_enb", 0});
+      if (scan_clk_ >= 0 && r_.chance(0.8)) load(scan_clk_, name, "scan_clock");
+    }
+    int ck = clock_for_reg();
+    if (ck >= 0 && r_.chance(0.95)) load(ck, name, "m_clock");
+    if (s_clk_ >= 0 && r_.chance(0.5)) load(s_clk_, name, "s_clock");
+    if (rst_ >= 0 && (rc.needs_reset || r_.chance(0.2))) load(rst_, name, "p_reset");
+  }
+}
+
+void Builder::boxes(const std::vector<int>& idx) {
+  for (int b : idx) {
+    const ModDef& bb = d_.mods[size_t(b)];
+    std::string name = fresh("b");
+    m_.comps.push_back({bb.name, name});
+    cells_ += bb.cells;
+    for (const std::string& o : bb.outs) {
+      if (r_.chance(0.85)) {
+        int net = new_net();
+        drive(net, name, o);
+        pool_.push_back({net, S_BB});
+      }
+    }
+    for (const std::string& in : bb.ins) pending_.push_back({name, in, 0});
+    if (!bb.clk.empty() && clk_ >= 0) load(clk_, name, bb.clk);
+  }
+}
+
+// Pads and bidirectional ports of the top module.
+void Builder::pads() {
+  int padin = -1, padout = -1, padbi = -1;
+  for (size_t i = 0; i < d_.mods.size(); ++i) {
+    if (!d_.mods[i].pad_bi.empty()) padbi = int(i);
+    if (!d_.mods[i].pad_in.empty()) padin = int(i);
+    if (!d_.mods[i].pad_out.empty()) padout = int(i);
+  }
+  if (d_.f.pads && padin >= 0) {
+    for (int i = 0, n = r_.range(1, 3); i < n; ++i) {
+      std::string pn = "pad_in[" + std::to_string(i) + "]";
+      int pnet = input_port(pn);
+      std::string name = fresh("pi");
+      m_.comps.push_back({d_.mods[size_t(padin)].name, name});
+      ++cells_;
+      load(pnet, name, "PAD");
+      int y = new_net();
+      drive(y, name, "Y");
+      pool_.push_back({y, S_PAD});
+    }
+  }
+  if (d_.f.bidir && padbi >= 0) {
+    for (int i = 0, n = r_.range(1, 3); i < n; ++i) {
+      std::string pn = "pad_io[" + std::to_string(i) + "]";
+      port(pn, "bidirect");
+      int net = new_net();
+      drive(net, "", pn);
+      if (r_.chance(0.85)) {
+        std::string name = fresh("pb");
+        m_.comps.push_back({d_.mods[size_t(padbi)].name, name});
+        ++cells_;
+        drive(net, name, "PAD");
+        int y = new_net();
+        drive(y, name, "Y");
+        pool_.push_back({y, S_PAD});
+        pending_.push_back({name, "A", 0});
+        pending_.push_back({name, "OE", 0});
+      }
+      // the pad net read directly by logic
+      if (r_.chance(0.5)) pool_.push_back({net, S_BIDIR});
+    }
+  }
+  if (d_.f.pads && padout >= 0) {
+    for (int i = 0, n = r_.range(1, 2); i < n; ++i) {
+      std::string pn = "pad_out[" + std::to_string(i) + "]";
+      port(pn, "output");
+      std::string name = fresh("po");
+      m_.comps.push_back({d_.mods[size_t(padout)].name, name});
+      ++cells_;
+      int net = new_net();
+      drive(net, name, "PAD");
+      load(net, "", pn);
+      pending_.push_back({name, "A", 0});
+    }
+  }
+}
+
+void Builder::constants() {
+  for (int i = 0, n = r_.chance(0.5) ? r_.range(1, 2) : 0; i < n; ++i) {
+    int net = new_net();
+    drive(net, comp("high-", "c"), "out");
+    pool_.push_back({net, S_CONST});
+  }
+  for (int i = 0, n = r_.chance(0.5) ? r_.range(1, 2) : 0; i < n; ++i) {
+    int net = new_net();
+    drive(net, comp("low-", "c"), "nout");
+    pool_.push_back({net, S_CONST});
+  }
+}
+
+void Builder::place_child(int idx) {
+  const ModDef& c = d_.mods[size_t(idx)];
+  std::string name = fresh("u");
+  m_.comps.push_back({c.name, name});
+  cells_ += c.cells;
+  invs_ += c.invs;
+  int prev = -1;
+  for (const std::string& in : c.ins) {
+    int src = (prev >= 0 && r_.chance(0.05)) ? prev : pick();
+    load(src, name, in);
+    prev = src;
+  }
+  if (!c.spare.empty() && r_.chance(0.5)) load(pick(), name, c.spare);
+  if (!c.clk.empty()) {
+    int ck = clock_for_reg();
+    if (ck >= 0) load(ck, name, c.clk);
+  }
+  if (!c.rst.empty() && rst_ >= 0) load(rst_, name, c.rst);
+  if (!c.scan_clk.empty() && scan_clk_ >= 0) load(scan_clk_, name, c.scan_clk);
+  if (!c.s_clk.empty() && s_clk_ >= 0) load(s_clk_, name, c.s_clk);
+  if (c.vdd && vdd_ >= 0) load(vdd_, name, "VDD");
+  bool dead = d_.f.dead && r_.chance(0.12);
+  for (const std::string& o : c.outs) {
+    if (dead || !r_.chance(0.85)) continue;
+    int net = new_net();
+    drive(net, name, o);
+    pool_.push_back({net, S_SUB});
+  }
+  for (const std::string& t : c.tss) {
+    if (dead) continue;
+    int bus;
+    if (!open_buses_.empty() && r_.chance(0.6)) {
+      bus = r_.pick(open_buses_);
+    } else {
+      bus = new_net();
+      open_buses_.push_back(bus);
+    }
+    drive(bus, name, t);
+  }
+}
+
+void Builder::ts_buf() {
+  std::string name = comp("ts_buf-", "t");
+  load(pick(), name, "in");
+  load(pick(), name, "nenb");
+  int bus;
+  if (!open_buses_.empty() && r_.chance(0.7)) {
+    bus = r_.pick(open_buses_);
+  } else {
+    bus = new_net();
+    open_buses_.push_back(bus);
+  }
+  drive(bus, name, "out");
+}
+
+void Builder::bgate() {
+  if (clk_ < 0) return;
+  std::string name = comp("bgate--2", "k");
+  load(pick(), name, "enb");
+  load(clk_, name, "clock");
+  int o = new_net();
+  drive(o, name, "nout");
+  if (r_.chance(0.75))
+    clocks_.push_back(o);
+  else
+    pool_.push_back({o, S_GATE});
+}
+
+void Builder::make_ports(const Plan& plan) {
+  bool bus_style = r_.chance(0.3);
+  if (top_) {
+    // clocks and resets of the design
+    if (plan.clock) {
+      static const char* const names[] = {"m_clock", "clk", "ck"};
+      std::string cn = names[r_.below(3)];
+      clk_ = input_port(cn, (cn != "m_clock" && d_.f.clock_note) ? "clock" : "");
+      clocks_.push_back(clk_);
+      if (r_.chance(0.4)) {  // a second clock domain
+        int c2 = input_port("clk2", d_.f.clock_note && r_.chance(0.5) ? "clock" : "");
+        clocks_.push_back(c2);
+      }
+    }
+    if (plan.reset) {
+      int style = d_.f.reset_tree ? r_.below(3) : 0;
+      if (style == 0) {
+        rst_ = input_port("p_reset");
+      } else {
+        int rn = input_port("rst_n");
+        std::string iv = comp("inv-", "g");
+        load(rn, iv, "in");
+        rst_ = new_net();
+        drive(rst_, iv, "nout");
+        if (style == 2) {  // reset also from a test input, through an OR
+          int te = input_port("test_rst");
+          std::string g = comp("or--2", "g");
+          load(rst_, g, "in1");
+          load(te, g, "in2");
+          rst_ = new_net();
+          drive(rst_, g, "out");
+        }
+      }
+    }
+    if (plan.scan_clk) scan_clk_ = input_port("scan_clock");
+    if (plan.s_clk) s_clk_ = input_port("s_clock");
+    if (d_.f.vdd) {
+      const char* dir = d_.f.vdd_input ? "input" : "global";
+      port("VDD", dir);
+      vdd_ = new_net();
+      drive(vdd_, "", "VDD");
+      pool_.push_back({vdd_, S_SUPPLY});
+      if (r_.chance(0.8)) {
+        port("VSS", d_.f.vdd_input && r_.chance(0.5) ? "input" : "global");
+        vss_ = new_net();
+        drive(vss_, "", "VSS");
+        pool_.push_back({vss_, S_SUPPLY});
+      }
+    }
+    if (d_.f.scan && r_.chance(0.7)) pool_.push_back({input_port("scan_enb"), S_IN});
+  } else {
+    if (plan.clock) {
+      static const char* const names[] = {"clk", "m_clock", "ck", "clock"};
+      std::string cn = names[r_.below(4)];
+      clk_ = input_port(cn, (d_.f.clock_note && r_.chance(0.5)) ? "clock" : "");
+      m_.clk = cn;
+      if (r_.chance(0.15)) {  // a local clock buffer
+        std::string b = comp("ninv-", "g");
+        load(clk_, b, "in");
+        int o = new_net();
+        drive(o, b, "out");
+        clocks_.push_back(o);
+      } else {
+        clocks_.push_back(clk_);
+      }
+    }
+    if (plan.reset) {
+      static const char* const names[] = {"rst", "p_reset", "reset"};
+      std::string rn = names[r_.below(3)];
+      rst_ = input_port(rn);
+      m_.rst = rn;
+      if (d_.f.reset_tree && r_.chance(0.3)) {  // active low inside
+        std::string iv = comp("inv-", "g");
+        load(rst_, iv, "in");
+        rst_ = new_net();
+        drive(rst_, iv, "nout");
+      }
+    }
+    if (plan.scan_clk) {
+      scan_clk_ = input_port("scan_clock");
+      m_.scan_clk = "scan_clock";
+    }
+    if (plan.s_clk) {
+      s_clk_ = input_port("s_clock");
+      m_.s_clk = "s_clock";
+    }
+    if (plan.vdd) {
+      port("VDD", "global");
+      vdd_ = new_net();
+      drive(vdd_, "", "VDD");
+      pool_.push_back({vdd_, S_SUPPLY});
+      m_.vdd = true;
+    }
+    if (d_.f.spare && r_.chance(0.3)) {
+      port("spare", "input");
+      m_.spare = "spare";
+    }
+  }
+  for (int i = 0; i < plan.n_ins; ++i) {
+    std::string n = top_ ? (bus_style ? "din[" + std::to_string(i) + "]" : "in_" + std::to_string(i))
+                         : (bus_style ? "a[" + std::to_string(i) + "]" : "i" + std::to_string(i));
+    pool_.push_back({input_port(n), S_IN});
+    if (!top_) m_.ins.push_back(n);
+  }
+  if (clk_ >= 0 && d_.f.clock_data && r_.chance(0.3)) pool_.push_back({clk_, S_CLK});
+  // an inverted clock for some registers
+  if (clk_ >= 0 && r_.chance(0.2)) {
+    inv_clk_ = inverter(clk_);
+    if (inv_clk_ >= 0) {
+      pool_.pop_back();
+      clocks_.push_back(inv_clk_);
+    }
+  }
+}
+
+void Builder::outputs(const Plan& plan) {
+  bool bus_style = r_.chance(0.3);
+  int n_outs = plan.n_outs;
+  std::vector<int> used_src;
+  for (int i = 0; i < n_outs; ++i) {
+    std::string n = top_ ? (bus_style ? "dout[" + std::to_string(i) + "]" : "out_" + std::to_string(i))
+                         : (bus_style ? "y[" + std::to_string(i) + "]" : "o" + std::to_string(i));
+    port(n, "output");
+    if (!top_) m_.outs.push_back(n);
+    int src;
+    if (!used_src.empty() && r_.chance(0.08)) {
+      src = r_.pick(used_src);  // two output ports on one net
+    } else {
+      src = pick();
+      if (r_.chance(0.25)) {
+        int inv = inverter(src);
+        if (inv >= 0) src = inv;
+      }
+    }
+    load(src, "", n);
+    used_src.push_back(src);
+  }
+}
+
+void Builder::build(const Plan& plan) {
+  make_ports(plan);
+  if (top_) pads();
+  constants();
+  if (pool_.empty()) {  // a module without data inputs
+    int net = new_net();
+    drive(net, comp("high-", "c"), "out");
+    pool_.push_back({net, S_CONST});
+  }
+  registers(plan.n_regs);
+  boxes(plan.boxes);
+
+  // the combinational body, sub-modules placed in between
+  std::vector<int> steps;  // -1 gate step, otherwise a child index
+  for (int i = 0; i < plan.n_gates; ++i) steps.push_back(-1);
+  for (int k : plan.children) steps.push_back(k);
+  r_.shuffle(steps);
+  for (int s : steps) {
+    if (s >= 0) {
+      place_child(s);
+      continue;
+    }
+    int a = r_.below(100);
+    if (a < 52) {
+      gate();
+    } else if (a < 72) {
+      inverter_chain();
+    } else if (a < 76) {
+      std::string b = comp("ninv-", "g");
+      load(pick(), b, "in");
+      int o = new_net();
+      drive(o, b, "out");
+      pool_.push_back({o, S_GATE});
+    } else if (a < 88 && d_.f.tristate) {
+      ts_buf();
+    } else if (a < 91 && d_.f.bgate) {
+      bgate();
+    } else {
+      gate();
+    }
+    // buses become readable once closed
+    if (!open_buses_.empty() && r_.chance(0.25)) {
+      size_t i = size_t(r_.below(int(open_buses_.size())));
+      pool_.push_back({open_buses_[i], S_BUS});
+      open_buses_.erase(open_buses_.begin() + long(i));
+    }
+  }
+
+  // a tristate port takes a bus nobody inside reads
+  if (plan.ts_port) {
+    if (open_buses_.empty()) {
+      for (int i = 0, n = r_.range(1, 2); i < n; ++i) ts_buf();
+    }
+    int bus = open_buses_.back();
+    open_buses_.pop_back();
+    port("t0", "tristate");
+    m_.tss.push_back("t0");
+    load(bus, "", "t0");
+  }
+  for (int b : open_buses_) pool_.push_back({b, S_BUS});
+  open_buses_.clear();
+
+  // late inputs: registers, black boxes, pads
+  for (const Pending& p : pending_) {
+    int src = pick();
+    if (p.kind == 1) {  // scan chains prefer scan outputs
+      std::vector<int> so;
+      for (const Sig& s : pool_)
+        if (s.kind == S_REG) so.push_back(s.net);
+      if (!so.empty() && r_.chance(0.6)) src = r_.pick(so);
+    }
+    if (p.pin == "OE" && vss_ >= 0 && r_.chance(0.3)) src = vss_;
+    load(src, p.inst, p.pin);
+  }
+  outputs(plan);
+
+  // more outputs for logic nobody reads, so that it is observed
+  if (top_ || r_.chance(0.5)) {
+    int extra = 0;
+    for (size_t i = 0; i < pool_.size() && extra < 12; ++i) {
+      int net = pool_[i].net;
+      if (loads_[size_t(net)] != 0 || pool_[i].kind == S_IN || pool_[i].kind == S_SUPPLY) continue;
+      if (!r_.chance(top_ ? 0.7 : 0.4)) continue;
+      std::string n = top_ ? "obs_" + std::to_string(extra) : "q" + std::to_string(extra);
+      port(n, "output");
+      if (!top_) m_.outs.push_back(n);
+      load(net, "", n);
+      ++extra;
+    }
+  }
+  // feed-through and constant outputs
+  if (d_.f.multi_form && !top_ && r_.chance(0.3) && !m_.ins.empty()) {
+    int src = -1;
+    for (size_t i = 0; i < m_.nets.size(); ++i)
+      for (const Term& t : m_.nets[i].terms)
+        if (t.inst.empty() && t.pin == m_.ins[0]) src = int(i);
+    if (src >= 0) {
+      port("thru", "output");
+      m_.outs.push_back("thru");
+      load(src, "", "thru");
+    }
+  }
+  if (d_.f.multi_form && r_.chance(0.3)) {
+    for (const Sig& s : pool_) {
+      if (s.kind != S_CONST) continue;
+      std::string n = top_ ? "const_out" : "k0";
+      if (taken(n)) break;
+      port(n, "output");
+      if (!top_) m_.outs.push_back(n);
+      load(s.net, "", n);
+      break;
+    }
+  }
+  m_.cells = cells_;
+  m_.invs = invs_;
+  // drop nets without terminals (never made) and shuffle terminal order
+  for (NetDef& n : m_.nets) r_.shuffle(n.terms);
+  r_.shuffle(m_.nets);
+  r_.shuffle(m_.ports);
+}
+
+// ---- the whole design -----------------------------------------------------
+
+class Generator {
+ public:
+  explicit Generator(const Params& p) : r_{p.seed * 0x2545f4914f6cdd1dULL + 0x1234567ULL} { d_.p = p; }
+  Design& run();
+
+ private:
+  Rng r_;
+  Design d_;
+  int counter_ = 0;
+  void features();
+  void pcd_cells();
+  int module(int level, Place place, long budget, const std::vector<int>& below_w,
+             const std::vector<int>& below_r, bool is_top);
+};
+
+void Generator::features() {
+  Features& f = d_.f;
+  auto on = [&](double p) { return r_.chance(p); };
+  f.ro = on(0.6);
+  f.pcd = on(0.7);
+  f.pads = on(0.5);
+  f.bidir = on(0.45);
+  f.tristate = on(0.6);
+  f.ts_ports = f.tristate && on(0.5);
+  f.vdd = on(0.6);
+  f.vdd_input = f.vdd && on(0.3);
+  f.vdd_sub = f.vdd && on(0.3);
+  f.scan = on(0.5);
+  f.s_clock = on(0.3);
+  f.bgate = on(0.4);
+  f.bait = on(0.35);
+  f.messy = on(0.3);
+  f.spare = on(0.4);
+  f.dead = on(0.25);
+  f.ro_child = f.ro && on(0.3);
+  f.clock_note = on(0.5);
+  f.reset_tree = on(0.6);
+  f.odd_names = on(0.3);
+  f.floating = on(0.3);
+  f.clock_data = on(0.15);
+  f.multi_form = on(0.4);
+}
+
+void Generator::pcd_cells() {
+  if (d_.f.pads || d_.f.bidir) {
+    ModDef in;
+    in.name = "PADIN";
+    in.pcd = true;
+    in.place = LIB;
+    in.ports = {{"PAD", "input", ""}, {"Y", "output", ""}};
+    in.pad_in = "PAD";
+    in.outs = {"Y"};
+    in.cells = 1;
+    d_.mods.push_back(in);
+    ModDef out;
+    out.name = "PADOUT";
+    out.pcd = true;
+    out.place = LIB;
+    out.ports = {{"PAD", "output", ""}, {"A", "input", ""}};
+    out.pad_out = "PAD";
+    out.ins = {"A"};
+    out.cells = 1;
+    d_.mods.push_back(out);
+    ModDef bi;
+    bi.name = "PADBI";
+    bi.pcd = true;
+    bi.place = LIB;
+    bi.pcd_head = "\tarea\t120";
+    bi.ports = {{"PAD", "bidirect", ""}, {"A", "input", ""}, {"OE", "input", ""}, {"Y", "output", ""}};
+    bi.pad_bi = "PAD";
+    bi.ins = {"A", "OE"};
+    bi.outs = {"Y"};
+    bi.cells = 1;
+    d_.mods.push_back(bi);
+  }
+  if (!d_.f.pcd) return;
+  for (int i = 0, n = r_.range(1, 3); i < n; ++i) {
+    ModDef bb;
+    bb.name = "BBOX" + std::to_string(i);
+    bb.pcd = true;
+    bb.place = LIB;
+    bb.cells = 1;
+    if (r_.chance(0.5)) bb.pcd_head += "\tarea\t" + std::to_string(r_.range(10, 5000));
+    if (r_.chance(0.3)) bb.pcd_head += "\tcell_name\tbb_cell" + std::to_string(i);
+    if (r_.chance(0.2)) bb.pcd_head += "\tpower\t0.5";
+    if (r_.chance(0.2)) bb.pcd_head += "\tgates\t.25";
+    if (r_.chance(0.5)) {
+      bb.clk = "CLK";
+      bb.ports.push_back({"CLK", "input", ""});
+    }
+    for (int k = 0, m = r_.range(1, 4); k < m; ++k) {
+      std::string p = "D[" + std::to_string(k) + "]";
+      bb.ports.push_back({p, "input", ""});
+      bb.ins.push_back(p);
+      if (r_.chance(0.2)) bb.pcd_load[p] = "0.5";
+    }
+    for (int k = 0, m = r_.range(1, 3); k < m; ++k) {
+      std::string p = "Q[" + std::to_string(k) + "]";
+      bb.ports.push_back({p, "output", ""});
+      bb.outs.push_back(p);
+    }
+    r_.shuffle(bb.ports);
+    d_.mods.push_back(bb);
+  }
+}
+
+// Builds one module from the classes below it; returns its index.
+int Generator::module(int level, Place place, long budget, const std::vector<int>& below_w,
+                      const std::vector<int>& below_r, bool is_top) {
+  ModDef m;
+  m.level = level;
+  m.place = place;
+  m.name = is_top ? "top" : (place == WORK ? "m" : "ro") + std::to_string(++counter_);
+  Plan plan;
+  std::vector<int> boxes;
+  for (size_t i = 0; i < d_.mods.size(); ++i)
+    if (d_.mods[i].pcd && d_.mods[i].pad_in.empty() && d_.mods[i].pad_out.empty() && d_.mods[i].pad_bi.empty())
+      boxes.push_back(int(i));
+  // children within the budget; one class repeated
+  long left = budget;
+  std::vector<int> cand;
+  for (int i : below_w) cand.push_back(i);
+  for (int i : below_r) cand.push_back(i);
+  if (place == LIB && !d_.f.ro_child) {
+    cand = below_r;
+  }
+  if (!cand.empty()) {
+    int n = is_top ? r_.range(2, 5) : r_.range(1, 3);
+    std::vector<int> next_level;  // classes one level down make the hierarchy deep
+    for (int i : cand)
+      if (d_.mods[size_t(i)].level == level + 1) next_level.push_back(i);
+    for (int k = 0; k < n; ++k) {
+      int c = (!next_level.empty() && (k == 0 || r_.chance(0.5))) ? r_.pick(next_level) : r_.pick(cand);
+      if (d_.mods[size_t(c)].cells > left && !plan.children.empty()) continue;
+      plan.children.push_back(c);
+      left -= d_.mods[size_t(c)].cells;
+      if (r_.chance(0.4) && d_.mods[size_t(c)].cells <= left) {  // several instances of one class
+        plan.children.push_back(c);
+        left -= d_.mods[size_t(c)].cells;
+      }
+    }
+  }
+  if (!boxes.empty() && r_.chance(is_top ? 0.8 : 0.3))
+    for (int k = 0, n = r_.range(1, 2); k < n; ++k) plan.boxes.push_back(r_.pick(boxes));
+  plan.n_gates = int(std::max<long>(3, std::min<long>(left, is_top ? 60 : 30)));
+  plan.n_gates = r_.range(std::max(3, plan.n_gates / 2), plan.n_gates);
+  plan.n_regs = r_.chance(is_top ? 0.8 : 0.5) ? r_.range(1, is_top ? 6 : 4) : 0;
+  bool kid_clk = false, kid_rst = false, kid_scan = false, kid_s = false, kid_vdd = false;
+  for (int c : plan.children) {
+    const ModDef& k = d_.mods[size_t(c)];
+    kid_clk |= !k.clk.empty();
+    kid_rst |= !k.rst.empty();
+    kid_scan |= !k.scan_clk.empty();
+    kid_s |= !k.s_clk.empty();
+    kid_vdd |= k.vdd;
+  }
+  for (int b : plan.boxes) kid_clk |= !d_.mods[size_t(b)].clk.empty();
+  plan.clock = plan.n_regs > 0 || kid_clk || (d_.f.bgate && r_.chance(0.3)) || r_.chance(0.1);
+  plan.reset = plan.clock && (plan.n_regs > 0 || kid_rst) && r_.chance(0.8);
+  plan.reset |= kid_rst && plan.clock;
+  plan.scan_clk = d_.f.scan && plan.clock && (kid_scan || (plan.n_regs > 0 && r_.chance(0.7)));
+  plan.s_clk = d_.f.s_clock && plan.clock && (kid_s || r_.chance(0.5));
+  plan.vdd = kid_vdd || (d_.f.vdd_sub && place == WORK && r_.chance(0.4));
+  plan.n_ins = is_top ? r_.range(2, 8) : r_.range(1, 6);
+  plan.n_outs = is_top ? r_.range(1, 6) : r_.range(1, 4);
+  plan.ts_port = !is_top && d_.f.ts_ports && place == WORK && r_.chance(0.4);
+
+  d_.mods.push_back(m);
+  int idx = int(d_.mods.size()) - 1;
+  Builder b(d_, r_, d_.mods[size_t(idx)], is_top);
+  b.build(plan);
+  return idx;
+}
+
+Design& Generator::run() {
+  features();
+  pcd_cells();
+  int depth = d_.p.depth >= 0 ? d_.p.depth : r_.range(1, 5);
+  long target = d_.p.cells > 0 ? d_.p.cells : r_.range(60, 500);
+  std::vector<int> below_w, below_r;
+  for (int level = depth; level >= 1; --level) {
+    long budget = std::max<long>(8, target / (4L << (level - 1)));
+    int n_w = r_.range(1, 3);
+    int n_r = d_.f.ro ? (r_.chance(0.6) ? 1 : 0) : 0;
+    std::vector<int> made_w, made_r;
+    for (int i = 0; i < n_w; ++i) made_w.push_back(module(level, WORK, budget, below_w, below_r, false));
+    for (int i = 0; i < n_r; ++i) made_r.push_back(module(level, LIB, budget, below_w, below_r, false));
+    for (int i : made_w) below_w.push_back(i);
+    for (int i : made_r) below_r.push_back(i);
+  }
+  module(0, WORK, target, below_w, below_r, true);
+  return d_;
+}
+
+// ---- validity check of the expanded design --------------------------------
+
+// Expands the design from the top and checks drivers and loops; prints the
+// first problem and returns false.
+class Checker {
+ public:
+  explicit Checker(const Design& d) : d_(d) {}
+  bool run(long* cells, long* invs);
+  int copies = 0;    // module copies of the expanded design, the top included
+  int max_depth = 0;  // deepest module copy below the top
+  std::string problem() const { return problem_; }
+
+ private:
+  const Design& d_;
+  std::vector<int> parent_;  // union-find over net slots
+  struct Use {
+    bool driver;
+    bool tristate;
+    bool bidir;
+  };
+  std::vector<std::vector<Use>> uses_;
+  struct Edge {
+    int from, to;
+  };
+  std::vector<Edge> edges_;
+  std::string problem_;
+  int find(int x) {
+    while (parent_[size_t(x)] != x) x = parent_[size_t(x)] = parent_[size_t(parent_[size_t(x)])];
+    return x;
+  }
+  void unite(int a, int b) { parent_[size_t(find(a))] = find(b); }
+  int slot() {
+    parent_.push_back(int(parent_.size()));
+    return int(parent_.size()) - 1;
+  }
+};
+
+struct PinInfo {
+  bool in = false, out = false, ts = false, comb = false;
+};
+
+// Direction of a cell pin for checking; false when the class has no such pin.
+bool cell_pin(const std::string& cls, const std::string& pin, PinInfo* pi) {
+  auto is = [&](std::initializer_list<const char*> l) {
+    for (const char* s : l)
+      if (pin == s) return true;
+    return false;
+  };
+  pi->comb = true;
+  if (cls == "inv-") { pi->in = pin == "in"; pi->out = pin == "nout"; return pi->in || pi->out; }
+  if (cls == "ninv-") { pi->in = pin == "in"; pi->out = pin == "out"; return pi->in || pi->out; }
+  if (cls == "high-") { pi->out = pin == "out"; return pi->out; }
+  if (cls == "low-") { pi->out = pin == "nout"; return pi->out; }
+  if (cls == "ts_buf-") {
+    pi->in = is({"in", "nenb"});
+    pi->out = pi->ts = pin == "out";
+    return pi->in || pi->out;
+  }
+  if (cls == "bgate--2") { pi->in = is({"enb", "clock"}); pi->out = pin == "nout"; return pi->in || pi->out; }
+  for (const RegClass& rc : kRegs) {
+    if (cls != rc.name) continue;
+    pi->comb = false;
+    pi->out = is({"out", "nout"}) || (rc.scan && pin == "scan_out");
+    bool base = rc.set_reset ? is({"set", "reset"}) : is({"in", "clk_enb"});
+    pi->in = base || is({"m_clock", "s_clock", "p_reset"}) ||
+             (rc.scan && is({"scan_in", "scan_enb", "scan_clock"}));
+    return pi->in || pi->out;
+  }
+  size_t dd = cls.find("--");
+  if (dd == std::string::npos) return false;
+  std::string stem = cls.substr(0, dd);
+  std::string outp = (stem == "and" || stem == "or" || stem == "eor") ? "out" : "nout";
+  pi->out = pin == outp;
+  pi->in = !pi->out;
+  if (stem == "eor" || stem == "enor") return pi->out || is({"in1", "in2"});
+  return true;
+}
+
+bool Checker::run(long* cells, long* invs) {
+  *cells = 0;
+  *invs = 0;
+  // each work item: module index, map from port name to outer slot
+  struct Item {
+    int mod;
+    std::map<std::string, int> ports;
+    std::string path;
+  };
+  int top = int(d_.mods.size()) - 1;
+  std::vector<Item> work;
+  work.push_back({top, {}, ""});
+  // combinational cells: input slots and output slots
+  struct Cell {
+    std::vector<int> ins, outs;
+  };
+  std::vector<Cell> comb;
+  while (!work.empty()) {
+    Item it = work.back();
+    work.pop_back();
+    ++copies;
+    max_depth = std::max(max_depth, int(std::count(it.path.begin(), it.path.end(), '/')));
+    const ModDef& m = d_.mods[size_t(it.mod)];
+    bool is_top = it.mod == top;
+    std::map<std::string, int> port_dir;  // 0 in, 1 out, 2 ts, 3 bidir, 4 global
+    for (const PortDef& p : m.ports) {
+      port_dir[p.name] = p.dir == "input" ? 0 : p.dir == "output" ? 1 : p.dir == "tristate" ? 2
+                         : p.dir == "bidirect" ? 3 : 4;
+    }
+    std::map<std::string, int> comp_idx;
+    for (size_t i = 0; i < m.comps.size(); ++i) {
+      if (comp_idx.count(m.comps[i].name) || port_dir.count(m.comps[i].name)) {
+        problem_ = m.name + ": name " + m.comps[i].name + " declared twice";
+        return false;
+      }
+      comp_idx[m.comps[i].name] = int(i);
+    }
+    std::map<std::string, std::map<std::string, int>> child_ports;  // inst -> pin -> slot
+    std::map<std::string, Cell> cells_here;
+    std::map<std::string, int> pin_seen;
+    for (const NetDef& n : m.nets) {
+      int s = slot();
+      uses_.emplace_back();
+      for (const Term& t : n.terms) {
+        if (t.inst.empty()) {
+          auto pd = port_dir.find(t.pin);
+          if (pd == port_dir.end()) {
+            problem_ = m.name + ": undeclared port " + t.pin;
+            return false;
+          }
+          if (is_top) {
+            int dir = pd->second;
+            if (dir == 0 || dir == 4) uses_[size_t(s)].push_back({true, false, false});
+            if (dir == 3) uses_[size_t(s)].push_back({true, false, true});
+            if (dir == 1 || dir == 2) uses_[size_t(s)].push_back({false, false, false});
+          } else {
+            auto o = it.ports.find(t.pin);
+            if (o != it.ports.end()) unite(s, o->second);
+            else if (pd->second == 0 || pd->second == 4) {
+              // input not connected by the parent: nothing drives it
+              uses_[size_t(s)].push_back({false, false, false});
+              uses_[size_t(s)].back().driver = false;
+            }
+          }
+          continue;
+        }
+        auto ci = comp_idx.find(t.inst);
+        if (ci == comp_idx.end()) {
+          problem_ = m.name + ": undeclared instance " + t.inst;
+          return false;
+        }
+        if (++pin_seen[t.inst + "." + t.pin] > 1) {
+          problem_ = m.name + ": pin " + t.inst + "." + t.pin + " on two nets";
+          return false;
+        }
+        const CompDef& c = m.comps[size_t(ci->second)];
+        int mi = d_.find(c.cls);
+        if (mi >= 0) {
+          const ModDef& cm = d_.mods[size_t(mi)];
+          const PortDef* pd = nullptr;
+          for (const PortDef& p : cm.ports)
+            if (p.name == t.pin) pd = &p;
+          if (!pd) {
+            problem_ = m.name + ": " + c.cls + " has no port " + t.pin;
+            return false;
+          }
+          if (cm.pcd) {
+            bool drv = pd->dir != "input";
+            uses_[size_t(s)].push_back({drv, pd->dir == "tristate", pd->dir == "bidirect"});
+          } else {
+            child_ports[t.inst][t.pin] = s;
+          }
+          continue;
+        }
+        PinInfo pi;
+        if (!cell_pin(c.cls, t.pin, &pi)) {
+          problem_ = m.name + ": " + c.cls + " has no pin " + t.pin;
+          return false;
+        }
+        uses_[size_t(s)].push_back({pi.out, pi.ts, false});
+        if (pi.comb) (pi.out ? cells_here[t.inst].outs : cells_here[t.inst].ins).push_back(s);
+      }
+    }
+    for (auto& kv : cells_here) comb.push_back(kv.second);
+    for (const CompDef& c : m.comps) {
+      int mi = d_.find(c.cls);
+      if (mi >= 0 && !d_.mods[size_t(mi)].pcd) {
+        work.push_back({mi, child_ports[c.name], it.path + c.name + "/"});
+      } else {
+        ++*cells;
+        if (c.cls == "inv-") ++*invs;
+      }
+    }
+  }
+  // drivers per electrical net
+  std::map<int, std::vector<Use>> nets;
+  for (size_t s = 0; s < uses_.size(); ++s)
+    for (const Use& u : uses_[s]) nets[find(int(s))].push_back(u);
+  for (const auto& kv : nets) {
+    int drivers = 0, ts = 0, bidir = 0, loads = 0;
+    for (const Use& u : kv.second) {
+      if (u.driver) ++drivers;
+      else ++loads;
+      if (u.tristate) ++ts;
+      if (u.bidir) ++bidir;
+    }
+    if (loads > 0 && drivers == 0) {
+      problem_ = "a net with loads and no driver";
+      return false;
+    }
+    if (drivers > 1 && ts != drivers && bidir == 0) {
+      problem_ = "a net with " + std::to_string(drivers) + " drivers";
+      return false;
+    }
+  }
+  // combinational loops: depth-first search with an explicit stack
+  std::map<int, std::vector<int>> succ;
+  for (const Cell& c : comb)
+    for (int i : c.ins)
+      for (int o : c.outs) succ[find(i)].push_back(find(o));
+  std::map<int, int> state;  // 0 new, 1 on stack, 2 done
+  for (const auto& kv : succ) {
+    if (state[kv.first]) continue;
+    std::vector<std::pair<int, size_t>> st{{kv.first, 0}};
+    state[kv.first] = 1;
+    while (!st.empty()) {
+      auto& [n, i] = st.back();
+      const std::vector<int>& out = succ[n];
+      if (i < out.size()) {
+        int nx = out[i++];
+        if (state[nx] == 1) {
+          problem_ = "a combinational loop";
+          return false;
+        }
+        if (state[nx] == 0) {
+          state[nx] = 1;
+          st.push_back({nx, 0});
+        }
+      } else {
+        state[n] = 2;
+        st.pop_back();
+      }
+    }
+  }
+  return true;
+}
+
+// ---- writing --------------------------------------------------------------
+
+void write_nld(const ModDef& m, FILE* f, Rng& r, bool messy) {
+  std::fprintf(f, "(def-module\t%s\n", m.name.c_str());
+  if (messy) std::fprintf(f, "; generated module %s\n", m.name.c_str());
+  for (const PortDef& p : m.ports) {
+    if (p.note.empty())
+      std::fprintf(f, "\t(def-pin\t%s\ttype %s)\n", p.name.c_str(), p.dir.c_str());
+    else
+      std::fprintf(f, "\t(def-pin\t%s\ttype %s\tnote\t%s)\n", p.name.c_str(), p.dir.c_str(), p.note.c_str());
+  }
+  std::fprintf(f, "\n");
+  for (size_t i = 0; i < m.comps.size();) {
+    // several instances of one class in one form
+    size_t j = i + 1;
+    if (messy)
+      while (j < m.comps.size() && m.comps[j].cls == m.comps[i].cls && r.chance(0.7)) ++j;
+    std::fprintf(f, "\t(def-comp\t%s", m.comps[i].cls.c_str());
+    for (size_t k = i; k < j; ++k) std::fprintf(f, "\t%s", m.comps[k].name.c_str());
+    std::fprintf(f, ")\n");
+    if (messy && r.chance(0.05)) std::fprintf(f, "\t(def-attribute\tfoo\t(bar baz))\t; skipped\n");
+    i = j;
+  }
+  std::fprintf(f, "\n");
+  for (const NetDef& n : m.nets) {
+    if (n.terms.empty()) continue;
+    std::fprintf(f, "\t(def-net");
+    for (const Term& t : n.terms) {
+      if (t.inst.empty())
+        std::fprintf(f, "\t%s", t.pin.c_str());
+      else
+        std::fprintf(f, messy && r.chance(0.1) ? " %s.%s" : "\t%s.%s", t.inst.c_str(), t.pin.c_str());
+    }
+    std::fprintf(f, ")\n");
+    if (messy && r.chance(0.05)) std::fprintf(f, "\n");
+  }
+  std::fprintf(f, ")\n");
+  if (messy && r.chance(0.5)) std::fprintf(f, "; end\n\n");
+}
+
+void write_pcd(const ModDef& m, FILE* f) {
+  std::fprintf(f, "(def-module\t%s%s\n", m.name.c_str(), m.pcd_head.c_str());
+  for (const PortDef& p : m.ports) {
+    auto ld = m.pcd_load.find(p.name);
+    if (ld != m.pcd_load.end())
+      std::fprintf(f, "\t(def-pin\t%s\ttype %s\tload\t%s)\n", p.name.c_str(), p.dir.c_str(), ld->second.c_str());
+    else
+      std::fprintf(f, "\t(def-pin\t%s\ttype %s)\n", p.name.c_str(), p.dir.c_str());
+  }
+  std::fprintf(f, ")\n");
+}
+
+bool make_dir(const std::string& d) {
+  return ::mkdir(d.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+int usage() {
+  std::fprintf(stderr,
+               "usage: vorq-gen --seed S [--out DIR] [--cells N] [--depth D] [--odd-pins] [--info]\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Params p;
+  bool have_seed = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+    if (a == "--seed") {
+      const char* v = value();
+      if (!v) return usage();
+      p.seed = std::strtoull(v, nullptr, 10);
+      have_seed = true;
+    } else if (a == "--out") {
+      const char* v = value();
+      if (!v) return usage();
+      p.out = v;
+    } else if (a == "--cells") {
+      const char* v = value();
+      if (!v) return usage();
+      p.cells = std::atoi(v);
+    } else if (a == "--depth") {
+      const char* v = value();
+      if (!v) return usage();
+      p.depth = std::atoi(v);
+    } else if (a == "--odd-pins") {
+      p.odd_pins = true;
+    } else if (a == "--info") {
+      p.info = true;
+    } else {
+      return usage();
+    }
+  }
+  if (!have_seed) return usage();
+
+  Generator g(p);
+  Design& d = g.run();
+  long cells = 0, invs = 0;
+  Checker check(d);
+  if (!check.run(&cells, &invs)) {
+    std::fprintf(stderr, "vorq-gen: seed %llu made an invalid design: %s\n", (unsigned long long)p.seed,
+                 check.problem().c_str());
+    return 3;
+  }
+  std::string work = p.out + "/work", lib = p.out + "/lib";
+  if (!make_dir(p.out) || !make_dir(work) || !make_dir(lib)) {
+    std::fprintf(stderr, "vorq-gen: cannot make %s\n", work.c_str());
+    return 1;
+  }
+  Rng wr{p.seed ^ 0x5deece66dULL};
+  for (const ModDef& m : d.mods) {
+    std::string path = (m.place == WORK ? work : lib) + "/" + m.name + (m.pcd ? ".pcd" : ".nld");
+    FILE* f = std::fopen(path.c_str(), "w");
+    if (!f) {
+      std::fprintf(stderr, "vorq-gen: cannot write %s\n", path.c_str());
+      return 1;
+    }
+    if (m.pcd)
+      write_pcd(m, f);
+    else
+      write_nld(m, f, wr, d.f.messy);
+    std::fclose(f);
+  }
+  std::printf("%s\n", d.mods.back().name.c_str());
+  if (p.info) {
+    const Features& f = d.f;
+    std::fprintf(stderr, "seed %llu: %zu classes, %d module copies, depth %d, %ld cells, %ld inverters; features:",
+                 (unsigned long long)p.seed, d.mods.size(), check.copies, check.max_depth, cells, invs);
+    const std::pair<const char*, bool> fl[] = {
+        {"ro", f.ro}, {"pcd", f.pcd}, {"pads", f.pads}, {"bidir", f.bidir}, {"tristate", f.tristate},
+        {"ts_ports", f.ts_ports}, {"vdd", f.vdd}, {"vdd_input", f.vdd_input}, {"vdd_sub", f.vdd_sub},
+        {"scan", f.scan}, {"s_clock", f.s_clock}, {"bgate", f.bgate}, {"bait", f.bait}, {"messy", f.messy},
+        {"spare", f.spare}, {"dead", f.dead}, {"ro_child", f.ro_child}, {"clock_note", f.clock_note},
+        {"reset_tree", f.reset_tree}, {"odd_names", f.odd_names}, {"floating", f.floating},
+        {"clock_data", f.clock_data}, {"multi_form", f.multi_form}};
+    for (const auto& x : fl)
+      if (x.second) std::fprintf(stderr, " %s", x.first);
+    std::fprintf(stderr, "\n");
+  }
+  return 0;
+}
