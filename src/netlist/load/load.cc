@@ -32,7 +32,7 @@ class PtrIndex {
     mask_ = cap - 1;
   }
   // The slot of `key`; *fresh tells whether it was just added (value 0).
-  size_t& at(const void* key, bool* fresh) {
+  uint32_t& at(const void* key, bool* fresh) {
     uintptr_t k = reinterpret_cast<uintptr_t>(key);
     size_t i = static_cast<size_t>((k >> 4) * 0x9E3779B97F4A7C15ull >> 20) & mask_;
     for (;; i = (i + 1) & mask_) {
@@ -50,7 +50,7 @@ class PtrIndex {
 
  private:
   std::vector<const void*> keys_;
-  std::vector<size_t> vals_;
+  std::vector<uint32_t> vals_;
   size_t mask_ = 0;
 };
 
@@ -129,7 +129,7 @@ Module* parse_file(FILE* f, int mode, int kind) {
 struct Loader {
   Module* tail = nullptr;
   std::vector<int> depth;
-  detail::NameTable<Module*> first_of_name;
+  detail::NameTable<Module> first_of_name;
 
   void append(Module* m, int level) {
     if (tail) tail->next = m;
@@ -137,7 +137,7 @@ struct Loader {
     tail = m;
     m->next = nullptr;
     depth.push_back(level);
-    first_of_name.add(m->name, m);
+    first_of_name.add(m);
   }
 
   void expand() {
@@ -229,7 +229,7 @@ Module* copy_module(Module* o) {
     *pin_tail = q;
     pin_tail = &q->next;
     bool fresh;
-    where.at(p, &fresh) = copies.size();
+    where.at(p, &fresh) = static_cast<uint32_t>(copies.size());
     copies.push_back(q);
   }
 
@@ -246,7 +246,7 @@ Module* copy_module(Module* o) {
     inst_tail = &j->next;
     if (i->cls == C_INV) ++first_inv_num;
     bool fresh;
-    where.at(i, &fresh) = copies.size();
+    where.at(i, &fresh) = static_cast<uint32_t>(copies.size());
     copies.push_back(j);
   }
 
@@ -262,7 +262,7 @@ Module* copy_module(Module* o) {
       e->dir = d->dir;
       e->net = k;
       bool fresh;
-      size_t at = where.at(d->target, &fresh);
+      uint32_t at = where.at(d->target, &fresh);
       Cell* t = fresh ? nullptr : copies[at];
       if (t) {
         e->target = t;
@@ -277,37 +277,43 @@ Module* copy_module(Module* o) {
 }
 
 void find_link(Module* m) {
-  // the first Node of each instance in traversal order, and its count
-  struct Seen {
-    Node* first;
-    int count;
-  };
-  size_t nodes = 0;
-  for (Net* n : nets_of(m)) nodes += length(n->nodes);
-  PtrIndex where(nodes);
-  std::vector<Seen> seen;
+  // While the rings are built, an instance's `node` marks the first of its
+  // Nodes in traversal order (null: none seen yet); the parser's values are
+  // put back afterwards.
+  std::vector<Node*> saved;
+  for (Instance* i : insts_of(m)) {
+    saved.push_back(i->node);
+    i->node = nullptr;
+  }
+  std::vector<Node*> firsts;
 
   // rings: the first Node, then the others in reverse traversal order
   for (Net* n : nets_of(m))
     for (Node* d : nodes_of(n)) {
       d->ring = d;
-      if (!d->target || d->target->cls == C_PIN) continue;
-      bool fresh;
-      size_t& at = where.at(d->target, &fresh);
-      if (fresh) {
-        at = seen.size();
-        seen.push_back({d, 1});
+      Cell* t = d->target;
+      if (!t || t->cls == C_PIN || t->owner != m) continue;
+      if (!t->node) {
+        t->node = d;
+        firsts.push_back(d);
         continue;
       }
-      Seen& s = seen[at];
-      d->ring = s.first->ring;
-      s.first->ring = d;
-      ++s.count;
+      d->ring = t->node->ring;
+      t->node->ring = d;
     }
 
+  size_t k = 0;
+  for (Instance* i : insts_of(m)) i->node = saved[k++];
+
   // connection counts, in the order of each cell's first Node
-  for (const Seen& s : seen)
-    if (s.count > link_limit(s.first->target)) too_many_links(s.first->target, s.count);
+  for (Node* first : firsts) {
+    int count = 0;
+    for (Node* d : ring_from(first)) {
+      (void)d;
+      ++count;
+    }
+    if (count > link_limit(first->target)) too_many_links(first->target, count);
+  }
 }
 
 void find_link2(Node* node) {

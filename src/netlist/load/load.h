@@ -31,7 +31,9 @@ Module* original(Instance* inst);
 Module* copy_module(Module* m);
 
 // Builds the Node rings of the module's instances and checks how often each
-// cell is connected (the message names file_name).
+// cell is connected (the message names file_name). Expects every Node's
+// target to be a port or one of the module's `insts`, as after parsing or
+// copying.
 void find_link(Module* m);
 
 // Rings and the connection check for the instance of one Node; Nodes already

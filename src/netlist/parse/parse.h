@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 #include "netlist/netlist.h"
 
@@ -18,34 +17,39 @@ namespace vorq {
 
 namespace detail {
 
-// Open-addressing table from a name (a string that outlives the table) to a
-// record pointer. put() overwrites, add() keeps the first entry.
-template <class V>
+// Zeroed memory for a large table (huge pages where the system offers them);
+// table_free takes the same size back.
+void* table_alloc(size_t bytes);
+void table_free(void* p, size_t bytes);
+
+// Open-addressing index from a record's `name` (which must not change while
+// indexed) to the record. put() overwrites, add() keeps the first entry.
+template <class R>
 class NameTable {
  public:
   explicit NameTable(size_t expected = 0) { grow(expected); }
+  ~NameTable() { table_free(slots_, (mask_ + 1) * sizeof(Slot)); }
+  NameTable(const NameTable&) = delete;
+  NameTable& operator=(const NameTable&) = delete;
 
-  V find(const char* key) const {
-    size_t len = std::strlen(key);
+  R* find(const char* key) const { return find(key, std::strlen(key)); }
+  R* find(const char* key, size_t len) const {
     uint64_t h = hash(key, len);
     for (size_t i = h & mask_;; i = (i + 1) & mask_) {
       const Slot& s = slots_[i];
-      if (!s.key) return V{};
-      if (s.hash == h && std::memcmp(s.key, key, len + 1) == 0) return s.val;
+      if (!s.rec) return nullptr;
+      if (s.hash == h && std::memcmp(s.rec->name, key, len + 1) == 0) return s.rec;
     }
   }
-  void put(const char* key, V val) { insert(key, val, true); }
-  void add(const char* key, V val) { insert(key, val, false); }
-  void clear() {
-    slots_.assign(slots_.size(), Slot{});
-    count_ = 0;
-  }
+  void put(R* rec) { insert(rec, true); }
+  void add(R* rec) { insert(rec, false); }
+  // Makes room for `n` entries in all.
+  void reserve(size_t n) { grow(n); }
 
  private:
   struct Slot {
-    const char* key = nullptr;
-    uint64_t hash = 0;
-    V val{};
+    R* rec;
+    uint64_t hash;
   };
 
   static uint64_t hash(const char* s, size_t len) {
@@ -54,42 +58,49 @@ class NameTable {
     return h ^ (h >> 29);
   }
 
-  void insert(const char* key, V val, bool overwrite) {
-    if ((count_ + 1) * 2 > slots_.size()) grow(count_ + 1);
-    size_t len = std::strlen(key);
-    uint64_t h = hash(key, len);
+  // at most 7 entries in 10 slots
+  static size_t capacity_for(size_t n) {
+    size_t cap = 16;
+    while (cap * 7 < n * 10) cap *= 2;
+    return cap;
+  }
+
+  void insert(R* rec, bool overwrite) {
+    if (capacity_for(count_ + 1) > mask_ + 1) grow(count_ + 1);
+    size_t len = std::strlen(rec->name);
+    uint64_t h = hash(rec->name, len);
     for (size_t i = h & mask_;; i = (i + 1) & mask_) {
       Slot& s = slots_[i];
-      if (!s.key) {
-        s = Slot{key, h, val};
+      if (!s.rec) {
+        s = Slot{rec, h};
         ++count_;
         return;
       }
-      if (s.hash == h && std::memcmp(s.key, key, len + 1) == 0) {
-        if (overwrite) s.val = val;
+      if (s.hash == h && std::memcmp(s.rec->name, rec->name, len + 1) == 0) {
+        if (overwrite) s.rec = rec;
         return;
       }
     }
   }
 
   void grow(size_t need) {
-    size_t cap = 16;
-    while (cap < need * 2) cap *= 2;
-    if (cap <= slots_.size()) return;
-    std::vector<Slot> old;
-    old.swap(slots_);
-    slots_.assign(cap, Slot{});
+    size_t cap = capacity_for(need);
+    if (slots_ && cap <= mask_ + 1) return;
+    Slot* old = slots_;
+    size_t old_cap = slots_ ? mask_ + 1 : 0;
+    slots_ = static_cast<Slot*>(table_alloc(cap * sizeof(Slot)));
     mask_ = cap - 1;
-    for (const Slot& s : old)
-      if (s.key)
-        for (size_t i = s.hash & mask_;; i = (i + 1) & mask_)
-          if (!slots_[i].key) {
-            slots_[i] = s;
+    for (size_t j = 0; j < old_cap; ++j)
+      if (old[j].rec)
+        for (size_t i = old[j].hash & mask_;; i = (i + 1) & mask_)
+          if (!slots_[i].rec) {
+            slots_[i] = old[j];
             break;
           }
+    table_free(old, old_cap * sizeof(Slot));
   }
 
-  std::vector<Slot> slots_;
+  Slot* slots_ = nullptr;
   size_t mask_ = 0;
   size_t count_ = 0;
 };
@@ -112,9 +123,17 @@ class Reader {
   int get() { return pos_ < len_ ? data_[pos_++] : refill(); }
   // Pushes back the byte that get() returned last; never after -1.
   void unget() { --pos_; }
+  // The bytes already buffered and not yet taken, [cur(), end()).
+  const unsigned char* cur() const { return data_ + pos_; }
+  const unsigned char* end() const { return data_ + len_; }
+  void take(size_t n) { pos_ += n; }
 
-  detail::NameTable<Pin*> pins;
-  detail::NameTable<Instance*> insts;
+  detail::NameTable<Pin> pins;
+  detail::NameTable<Instance> insts;
+  // Length of the word in buf.
+  size_t word_len = 0;
+  // Size of the file in bytes when known, else 0.
+  size_t file_size() const;
 
  private:
   int refill();

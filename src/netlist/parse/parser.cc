@@ -80,7 +80,7 @@ void def_pin(Reader& in, Module* m, int mode) {
   pin->owner = m;
   pin->next = m->pins;
   m->pins = pin;
-  in.pins.put(pin->name, pin);
+  in.pins.put(pin);
 
   bool typed = false;
   int t = nld_lex(in);
@@ -127,7 +127,7 @@ void def_comp(Reader& in, Module* m) {
     inst->owner = m;
     inst->next = m->insts;
     m->insts = inst;
-    in.insts.put(inst->name, inst);
+    in.insts.put(inst);
     if (code == C_INV) ++first_inv_num;
   }
   if (t != T_CLOSE) syntax_error();
@@ -148,7 +148,7 @@ void def_net(Reader& in, Module* m) {
     net->nodes = node;
 
     // a port of the module
-    if (Pin* pin = in.pins.find(buf)) {
+    if (Pin* pin = in.pins.find(buf, in.word_len)) {
       node->target = pin;
       node->pin_name = pin->name;
       node->dir = pin->dir;
@@ -158,7 +158,7 @@ void def_net(Reader& in, Module* m) {
     }
 
     // instance '.' pin
-    Instance* inst = in.insts.find(buf);
+    Instance* inst = in.insts.find(buf, in.word_len);
     char* undefined = inst ? nullptr : arena_strdup(buf);
     if (nld_lex(in) != T_DOT) syntax_error();
     expect_word(in);
@@ -178,6 +178,8 @@ void def_net(Reader& in, Module* m) {
 // ---- files ----------------------------------------------------------------
 
 Module* nld_par(Reader& in) {
+  // room for the instances a file of this size usually declares
+  in.insts.reserve(in.file_size() / 64);
   Module* m = def_module(in);
   for (int t = nld_lex(in);; t = nld_lex(in)) {
     if (t == T_EOF) return m;
