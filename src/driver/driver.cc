@@ -4,6 +4,7 @@
 
 #include "netlist/load/load.h"
 #include "netlist/netlist.h"
+#include "reduce/reduce.h"
 #include "writer/writer.h"
 
 namespace vorq {
@@ -12,9 +13,6 @@ namespace vorq {
 // exist (stand-ins in pending_stages.cc).
 int flat();
 int unprotect_irreversible_nets();
-int red_inv();
-int count_inv(Module* m);
-int count_control_inv(Module* m);
 void output();
 void hierarchy();
 

@@ -7,17 +7,11 @@ namespace vorq {
 
 int flat();
 int unprotect_irreversible_nets();
-int red_inv();
-int count_inv(Module* m);
-int count_control_inv(Module* m);
 void output();
 void hierarchy();
 
 int flat() { return 0; }
 int unprotect_irreversible_nets() { return 0; }
-int red_inv() { return 0; }
-int count_inv(Module*) { return 0; }
-int count_control_inv(Module*) { return 0; }
 void output() {}
 void hierarchy() {}
 
