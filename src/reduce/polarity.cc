@@ -1,0 +1,326 @@
+#include "reduce/polarity.h"
+
+#include <cstring>
+#include <unordered_set>
+#include <vector>
+
+namespace vorq {
+
+namespace {
+
+bool same(const char* a, const char* b) { return a && b && std::strcmp(a, b) == 0; }
+
+int source_class(const Net* net) {
+  return net->source && net->source->target ? net->source->target->cls : 0;
+}
+
+void push_node(Net* net, Node* n) {
+  n->next = net->nodes;
+  net->nodes = n;
+  n->net = net;
+}
+
+// Working state of one application: the nets to be taken out of the top
+// module's net list. They are unlinked in one pass at the end, since a design
+// may drop thousands of register nets and each unlink would walk the list.
+struct Polarity {
+  std::vector<Net*> doomed;
+  std::unordered_set<Net*> doomed_set;
+
+  ~Polarity() { flush(); }
+
+  void remove_net(Net* net) {
+    doomed.push_back(net);
+    doomed_set.insert(net);
+  }
+
+  bool removed(Net* net) const { return doomed_set.count(net) != 0; }
+
+  // Unlinks the doomed nets; one that is not in the list is reported as a
+  // single unlink would report it.
+  void flush() {
+    if (doomed.empty()) return;
+    std::unordered_set<Net*> found;
+    Net** link = &top->nets;
+    while (*link) {
+      Net* net = *link;
+      if (doomed_set.count(net) && found.insert(net).second) {
+        *link = net->next;
+        net->next = nullptr;
+      } else {
+        link = &net->next;
+      }
+    }
+    std::unordered_set<Net*> reported;
+    for (Net* net : doomed) {
+      // A net asked for twice is found once: the second unlink fails.
+      if (found.count(net) && reported.insert(net).second) continue;
+      say("vorq: inconsistent operation occured: net isolation from a foreign module, sorry.\n");
+    }
+    doomed.clear();
+    doomed_set.clear();
+  }
+
+  // ---- serving complement loads from a complementary pair ----------------
+  // `make_driver(positive)` makes the driver Node of a new net;
+  // `clean_up(positive)` runs when an old net is left with its driver alone.
+  template <class MakeDriver, class CleanUp>
+  void serve(Net* p, Net* q, MakeDriver make_driver, CleanUp clean_up) {
+    if (!p && !q) return;
+    if (p == q) return;
+    bool p_new = !p, q_new = !q;
+    if (p_new) p = make<Net>();
+    if (q_new) q = make<Net>();
+
+    Node* p_old = p->nodes;
+    Node* q_old = q->nodes;
+    p->nodes = nullptr;
+    q->nodes = nullptr;
+    // P's complement loads go to Q, and Q's to P, in phase there
+    for (Node* n : list_of(p_old)) {
+      if (n->wt == -1) {
+        set_weights(n, 1, 1);
+        push_node(q, n);
+      } else {
+        push_node(p, n);
+      }
+    }
+    for (Node* n : list_of(q_old)) {
+      if (n->wt == -1) {
+        set_weights(n, 1, 1);
+        push_node(p, n);
+      } else {
+        push_node(q, n);
+      }
+    }
+    finish(p, p_new, true, make_driver, clean_up);
+    finish(q, q_new, false, make_driver, clean_up);
+  }
+
+  template <class MakeDriver, class CleanUp>
+  void finish(Net* net, bool is_new, bool positive, MakeDriver& make_driver, CleanUp& clean_up) {
+    if (!is_new) {
+      if (net->source && net->nodes && !net->nodes->next) {
+        remove_net(net);
+        clean_up(positive);
+      }
+      return;
+    }
+    if (!net->nodes) return;  // a new net that stayed empty
+    Node* d = make_driver(positive);
+    push_node(net, d);
+    net->source = d;
+    net->type = NET_SIGNAL;
+    net->next = top->nets;
+    top->nets = net;
+  }
+
+  void high_low();
+  void vdd_vss();
+  void reg_out(Instance* reg);
+};
+
+// ---- constants ------------------------------------------------------------
+
+void Polarity::high_low() {
+  Net* p = nullptr;
+  Net* q = nullptr;
+  for (Net* net : nets_of(top)) {
+    if (p && q) break;
+    if (net->type != NET_SIGNAL || removed(net)) continue;
+    int c = source_class(net);
+    if (c == C_HIGH && !p) p = net;
+    else if (c == C_LOW && !q) q = net;
+  }
+  auto make_driver = [](bool positive) {
+    Instance* cell = make<Instance>();
+    cell->cls = positive ? C_HIGH : C_LOW;
+    cell->name = arena_strdup(positive ? "high-" : "low-");
+    cell->owner = top;
+    cell->next = top->insts;
+    top->insts = cell;
+    Node* d = make<Node>();
+    d->dir = K_OUTPUT;
+    d->pin_name = arena_strdup(positive ? "out" : "nout");
+    d->target = cell;
+    d->ring = d;
+    cell->node = d;
+    return d;
+  };
+  serve(p, q, make_driver, [](bool) {});
+}
+
+// ---- supplies -------------------------------------------------------------
+
+void Polarity::vdd_vss() {
+  Net* p = nullptr;
+  Net* q = nullptr;
+  for (Net* net : nets_of(top)) {
+    if (p && q) break;
+    if (net->type != NET_SIGNAL || removed(net) || source_class(net) != C_PIN) continue;
+    const char* pin = net->source->pin_name;
+    if (same(pin, "VDD")) {
+      if (!p) p = net;
+    } else if (same(pin, "VSS")) {
+      if (!q) q = net;
+    }
+  }
+  auto make_driver = [](bool positive) {
+    const char* name = positive ? "VDD" : "VSS";
+    // A top module port of this name already exists (on a control net, or
+    // unconnected): a second one would make two ports of one name.
+    Pin* pin = pin_f(name, top);
+    if (!pin) {
+      pin = make<Pin>();
+      pin->cls = C_PIN;
+      pin->dir = K_GLOBAL;
+      pin->name = arena_strdup(name);
+      pin->owner = top;
+      pin->next = top->pins;
+      top->pins = pin;
+    }
+    Node* d = make<Node>();
+    d->dir = pin->dir;
+    d->pin_name = pin->name;
+    d->target = pin;
+    d->ring = d;
+    if (!pin->node) pin->node = d;
+    return d;
+  };
+  serve(p, q, make_driver, [](bool) {});
+}
+
+// ---- registers ------------------------------------------------------------
+
+void Polarity::reg_out(Instance* reg) {
+  Node* out = nullptr;
+  Node* nout = nullptr;
+  for (Node* n : ring_of(reg)) {
+    if (same(n->pin_name, "out")) out = n;
+    else if (same(n->pin_name, "nout")) nout = n;
+  }
+  Net* p = out ? out->net : nullptr;
+  Net* q = nout ? nout->net : nullptr;
+  auto make_driver = [reg](bool positive) {
+    Node* d = make<Node>();
+    d->dir = K_OUTPUT;
+    d->pin_name = arena_strdup(positive ? "out" : "nout");
+    d->target = reg;
+    d->ring = reg->node->ring;
+    reg->node->ring = d;
+    return d;
+  };
+  auto clean_up = [out, nout](bool positive) { delete_link(positive ? out : nout); };
+  serve(p, q, make_driver, clean_up);
+}
+
+// The pin name a gate drives through once its flags are applied, or null when
+// its output pin keeps its name.
+const char* renamed_output(const Instance* g) {
+  switch (g->cls) {
+    case C_AND: case C_OR: return g->negate ? "nout" : nullptr;
+    case C_NAND: case C_NOR: return g->negate ? "out" : nullptr;
+    case C_EOR: return g->dual ? "nout" : nullptr;
+    case C_ENOR: return g->dual ? "out" : nullptr;
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+// ---- entry points ---------------------------------------------------------
+
+void output() {
+  out_nout();
+  Polarity pol;
+  pol.high_low();
+  pol.vdd_vss();
+  if (reg_exist == 1) {
+    for (Instance* i : insts_of(top))
+      if (is_register_class(i->cls)) pol.reg_out(i);
+  }
+  pol.flush();
+
+  // flipped and negated gates take their classes
+  for (Instance* i : insts_of(top)) {
+    if (i->dual) i->cls = dual_class(i);
+    if (i->negate) i->cls = negate_class(i);
+  }
+}
+
+void out_nout() {
+  // the driving Node of every counted net
+  for (Net* net : nets_of(top)) {
+    if (net->type != K_TRISTATE && net->type != NET_SIGNAL) continue;
+    if (!net->source || !net->source->target) continue;
+    if (const char* name = renamed_output(net->source->target))
+      net->source->pin_name = arena_strdup(name);
+  }
+  // every other output of such a gate (a net with several drivers)
+  for (Instance* g : insts_of(top)) {
+    const char* name = renamed_output(g);
+    if (!name) continue;
+    for (Node* n : ring_of(g)) {
+      if (n->dir != K_OUTPUT && n->dir != K_OUTPUT_CONNECTED) continue;
+      if (!same(n->pin_name, name)) n->pin_name = arena_strdup(name);
+    }
+  }
+}
+
+void high_low() {
+  Polarity pol;
+  pol.high_low();
+}
+
+void vdd_vss() {
+  Polarity pol;
+  pol.vdd_vss();
+}
+
+void reg_out(Instance* reg) {
+  Polarity pol;
+  pol.reg_out(reg);
+}
+
+void delete_link(Node* n) {
+  if (!n || !n->target) return;
+  Cell* x = n->target;
+  Node* start = x->node;
+  if (!start) return;
+  Node* p = start;
+  do {
+    if (p->ring == n) {
+      if (p == n) return;  // a ring of one
+      p->ring = n->ring;
+      x->node = p;
+      return;
+    }
+    p = p->ring;
+  } while (p && p != start);
+}
+
+int dual_class(const Instance* inst) {
+  switch (inst->cls) {
+    case C_AND: return C_OR;
+    case C_NAND: return C_NOR;
+    case C_OR: return C_AND;
+    case C_NOR: return C_NAND;
+    case C_EOR: return C_ENOR;
+    case C_ENOR: return C_EOR;
+    case C_AOI: return C_OAI;
+    case C_OAI: return C_AOI;
+    default: return inst->cls;
+  }
+}
+
+int negate_class(const Instance* inst) {
+  switch (inst->cls) {
+    case C_AND: return C_NAND;
+    case C_NAND: return C_AND;
+    case C_OR: return C_NOR;
+    case C_NOR: return C_OR;
+    default: return inst->cls;
+  }
+}
+
+}  // namespace vorq
