@@ -201,8 +201,7 @@ void put_varint(std::string& out, uint32_t x) {
 
 }  // namespace
 
-void Aig::write_aiger(const std::string& path, Lit out, std::vector<uint32_t>& inputs) const {
-  // cone of the output, by an explicit stack
+std::vector<uint8_t> Aig::cone(Lit out) const {
   std::vector<uint8_t> in_cone(num_vars(), 0);
   std::vector<uint32_t> stack;
   if (lit_var(out) != 0) stack.push_back(lit_var(out));
@@ -215,6 +214,19 @@ void Aig::write_aiger(const std::string& path, Lit out, std::vector<uint32_t>& i
     for (Lit f : {fanin0_[v], fanin1_[v]})
       if (lit_var(f) != 0 && !in_cone[lit_var(f)]) stack.push_back(lit_var(f));
   }
+  return in_cone;
+}
+
+std::vector<uint32_t> Aig::support(Lit a) const {
+  std::vector<uint8_t> in_cone = cone(a);
+  std::vector<uint32_t> inputs;
+  for (uint32_t v = 1; v < num_vars(); ++v)
+    if (in_cone[v] && fanin0_[v] == INPUT_MARK) inputs.push_back(v);
+  return inputs;
+}
+
+void Aig::write_aiger(const std::string& path, Lit out, std::vector<uint32_t>& inputs) const {
+  std::vector<uint8_t> in_cone = cone(out);
 
   // inputs first, then the gates, both in variable order (which is topological)
   inputs.clear();

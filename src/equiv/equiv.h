@@ -64,12 +64,16 @@ class Aig {
     return lit_compl(a) ? ~sim[lit_var(a)] : sim[lit_var(a)];
   }
 
+  // Input variables in the cone of `a`, in variable order.
+  std::vector<uint32_t> support(Lit a) const;
+
   // Writes the cone of `out` as a binary AIGER file with one output; the
   // inputs of the cone, in variable order, are listed in `inputs`.
   void write_aiger(const std::string& path, Lit out, std::vector<uint32_t>& inputs) const;
 
  private:
   static constexpr Lit INPUT_MARK = 0xffffffffu;
+  std::vector<uint8_t> cone(Lit out) const;  // 1 for every variable in the cone
   uint32_t lookup(uint64_t key) const;
   void insert(uint64_t key, uint32_t var);
   void grow();

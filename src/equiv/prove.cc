@@ -22,6 +22,7 @@ namespace vorq::equiv {
 namespace {
 
 constexpr size_t SHOWN_POINTS = 10;  // differing points named in the verdict
+constexpr size_t SHOWN_VALUES = 40;  // free values of the counterexample shown
 constexpr int RANDOM_ROUNDS = 64;    // rounds of 64 random patterns
 
 struct MiterPoint {
@@ -48,13 +49,28 @@ std::vector<MiterPoint> build_miter(Aig& g, const Network& gold, const Network& 
   return pts;
 }
 
-std::string not_equivalent(const std::vector<MiterPoint>& pts, const std::vector<uint64_t>& sim, int bit) {
-  std::vector<const std::string*> bad;
+// The verdict line; the counterexample's free values that the first
+// differing point depends on go to standard error.
+std::string not_equivalent(const Aig& g, const FreeValues& free, const std::vector<MiterPoint>& pts,
+                           const std::vector<uint64_t>& sim, int bit) {
+  std::vector<const MiterPoint*> bad;
   for (const MiterPoint& p : pts)
-    if ((Aig::value_of(sim, p.diff) >> bit) & 1u) bad.push_back(p.key);
+    if ((Aig::value_of(sim, p.diff) >> bit) & 1u) bad.push_back(&p);
+  if (!bad.empty()) {
+    std::string cex;
+    size_t n = 0;
+    for (uint32_t v : g.support(bad[0]->diff)) {
+      if (n++ == SHOWN_VALUES) {
+        cex += " ...";
+        break;
+      }
+      cex += " " + free.name_of(v) + "=" + std::to_string((sim[v] >> bit) & 1u);
+    }
+    say("vorq-equiv: counterexample for %s:%s\n", bad[0]->key->c_str(), cex.c_str());
+  }
   std::string line = "not equivalent: " + std::to_string(bad.size()) + " of " + std::to_string(pts.size()) +
                      " observation points differ under one counterexample:";
-  for (size_t i = 0; i < bad.size() && i < SHOWN_POINTS; ++i) line += (i ? ", " : " ") + *bad[i];
+  for (size_t i = 0; i < bad.size() && i < SHOWN_POINTS; ++i) line += (i ? ", " : " ") + *bad[i]->key;
   if (bad.size() > SHOWN_POINTS) line += ", ...";
   return line;
 }
@@ -201,7 +217,7 @@ Verdict prove(Aig& g, const FreeValues& free, const Network& gold, const Network
       if (g.is_input(v)) bits[v] = rng();
     std::vector<uint64_t> sim = g.simulate(bits);
     int bit = differing_bit(pts, sim);
-    if (bit >= 0) return {1, not_equivalent(pts, sim, bit)};
+    if (bit >= 0) return {1, not_equivalent(g, free, pts, sim, bit)};
   }
 
   // ABC on the disjunction of the open differences
@@ -226,7 +242,7 @@ Verdict prove(Aig& g, const FreeValues& free, const Network& gold, const Network
   std::vector<uint64_t> sim = g.simulate(bits);
   if (differing_bit(pts, sim) < 0)
     return {2, "cannot tell: ABC's counterexample shows no difference"};
-  return {1, not_equivalent(pts, sim, 0)};
+  return {1, not_equivalent(g, free, pts, sim, 0)};
 }
 
 }  // namespace vorq::equiv

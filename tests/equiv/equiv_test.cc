@@ -341,6 +341,18 @@ TEST(EquivHierarchy, ReadOnlyModulesAndBlackBoxes) {
 
 // ---- what cannot be decided or is missing ------------------------------------
 
+TEST(EquivMissing, UnconnectedInputsAreUndefined) {
+  // a missing AND input is undefined: the output is defined only where the
+  // connected input is 0, so tying the input to 1 changes the function
+  auto and3 = [](const std::string& extra) {
+    return top_only("(def-module t (def-pin a type input) (def-pin b type input) (def-pin y type output)"
+                    " (def-comp and--3 g) (def-comp high- h) (def-net a g.in1) (def-net b g.in2)" + extra +
+                    " (def-net g.out y))");
+  };
+  expect_equivalent(and3(""), and3(" (def-net h.out)"));
+  expect_refuted(and3(""), and3(" (def-net h.out g.in3)"), "port y");
+}
+
 TEST(EquivMissing, OutputPortMissingInNewIsRefuted) {
   Side fresh = top_only(R"((def-module t (def-pin a type input) (def-pin b type input)
 	(def-comp nor--2 g) (def-net a g.in1) (def-net b g.in2)))");
@@ -353,6 +365,26 @@ TEST(EquivCannotTell, CombinationalLoop) {
 	(def-net a g.in1) (def-net g.out i.in y) (def-net i.nout g.in2)))");
   RunResult r = check(loop, loop);
   expect_verdict(r, 2, "cannot tell: combinational loop");
+}
+
+TEST(EquivCannotTell, AmbiguousPathsAndUndeclaredPins) {
+  // a register named "u/r" in the top and register r inside instance u
+  Side twice{"t",
+             {{"t.nld", "(def-module t (def-pin a type input) (def-pin y type output) (def-comp reg-1 u/r)"
+                        " (def-comp s u) (def-net a u/r.in u.i) (def-net u/r.out y))"},
+              {"s.nld", "(def-module s (def-pin i type input) (def-comp reg-1 r) (def-net i r.in))"}},
+             {}};
+  expect_verdict(check(twice, twice), 2, "cannot tell: two instances at path u/r in the gold design");
+  Side undeclared{"t",
+                  {{"t.nld", "(def-module t (def-pin a type input) (def-comp s u) (def-net a u.j))"},
+                   {"s.nld", "(def-module s (def-pin i type input) (def-comp reg-1 r) (def-net i r.in))"}},
+                  {}};
+  expect_verdict(check(top_only(AND_OF_INVERSES), undeclared), 2,
+                 "cannot tell: pin u.j is not a port of s in the new design");
+}
+
+TEST(EquivCannotTell, AbcWithoutAnswer) {
+  expect_verdict(check(bus(false), bus(true), {"--abc", "/bin/true"}), 2, "cannot tell: ABC failed");
 }
 
 TEST(EquivCannotTell, UnreadableDesign) {
