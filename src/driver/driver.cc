@@ -3,18 +3,18 @@
 #include <cstring>
 
 #include "netlist/load/load.h"
+#include "hierarchy/hierarchy.h"
 #include "netlist/netlist.h"
+#include "reduce/polarity.h"
 #include "reduce/reduce.h"
 #include "writer/writer.h"
 
 namespace vorq {
 
-// Stages still being written elsewhere; declared here until their headers
-// exist (stand-ins in pending_stages.cc).
+// Stages still being written elsewhere; declared here until their header
+// exists (stand-ins in pending_stages.cc).
 int flat();
 int unprotect_irreversible_nets();
-void output();
-void hierarchy();
 
 namespace {
 
