@@ -406,6 +406,22 @@ TEST(EquivCannotTell, AbcMissing) {
   expect_verdict(r, 2, "cannot tell: ABC not found");
 }
 
+TEST(EquivAbc, RareDifferenceIsRefutedByAbc) {
+  // y = AND of 40 inputs against y = 0: random patterns miss the one
+  // assignment that tells them apart, ABC finds it
+  std::string pins, nets;
+  for (int i = 1; i <= 40; ++i) {
+    pins += " (def-pin a" + std::to_string(i) + " type input)";
+    nets += " (def-net a" + std::to_string(i) + " g.in" + std::to_string(i) + ")";
+  }
+  Side wide = top_only("(def-module t" + pins + " (def-pin y type output) (def-comp and--40 g)" + nets +
+                       " (def-net g.out y))");
+  Side zero = top_only("(def-module t" + pins + " (def-pin y type output) (def-comp low- l) (def-net l.nout y))");
+  RunResult r = check(wide, zero);
+  expect_verdict(r, 1, "not equivalent: 1 of 1 observation points differ");
+  EXPECT_NE(r.err.find("port a40=1"), std::string::npos) << r.err;
+}
+
 TEST(EquivAbc, AbcIsInstalled) {
   // CI installs berkeley-abc; without it every proof above that needs ABC fails
   bool found = false;
