@@ -15,21 +15,60 @@ constexpr size_t kBufferSize = size_t{1} << 20;
 
 // ---- text output ------------------------------------------------------
 
-inline void put(FILE* out, const char* s) {
-  if (s) fwrite_unlocked(s, 1, std::strlen(s), out);
-}
+// Collects the text of one module in a large buffer and hands it to the stream
+// in big pieces.
+class Out {
+ public:
+  explicit Out(FILE* f) : f_(f) {}
+  ~Out() { flush(); }
+  Out(const Out&) = delete;
+  Out& operator=(const Out&) = delete;
 
-void put_int(FILE* out, int v) {
-  char digits[16];
-  int n = 0;
-  unsigned u = v < 0 ? 0u - static_cast<unsigned>(v) : static_cast<unsigned>(v);
-  do {
-    digits[n++] = static_cast<char>('0' + u % 10);
-    u /= 10;
-  } while (u);
-  if (v < 0) putc_unlocked('-', out);
-  while (n) putc_unlocked(digits[--n], out);
-}
+  Out& operator<<(const char* s) {
+    if (s) put(s, std::strlen(s));
+    return *this;
+  }
+  Out& operator<<(char c) {
+    if (n_ == sizeof buf_) flush();
+    buf_[n_++] = c;
+    return *this;
+  }
+  Out& operator<<(int v) {
+    char digits[16];
+    int k = 0;
+    unsigned u = v < 0 ? 0u - static_cast<unsigned>(v) : static_cast<unsigned>(v);
+    do {
+      digits[k++] = static_cast<char>('0' + u % 10);
+      u /= 10;
+    } while (u);
+    if (v < 0) *this << '-';
+    while (k) *this << digits[--k];
+    return *this;
+  }
+
+ private:
+  void put(const char* s, size_t len) {
+    if (len > sizeof buf_ - n_) {
+      flush();
+      if (len > sizeof buf_) {
+        std::fwrite(s, 1, len, f_);
+        return;
+      }
+    }
+    std::memcpy(buf_ + n_, s, len);
+    n_ += len;
+  }
+  void flush() {
+    if (n_) std::fwrite(buf_, 1, n_, f_);
+    n_ = 0;
+  }
+
+  FILE* f_;
+  size_t n_ = 0;
+  char buf_[size_t{1} << 16];
+};
+
+void comp_print(Out& out, ClassGroup* g);
 
 // ---- files ------------------------------------------------------------
 
@@ -157,47 +196,44 @@ void print_nld() {
   }
 }
 
-void print_nld2(FILE* out, Module* m) {
+void print_nld2(FILE* f, Module* m) {
+  Out out(f);
   // header and ports
-  put(out, "(def-module\t");
-  put(out, m->name);
-  put(out, "\n");
+  out << "(def-module\t" << m->name << '\n';
   bool is_top = m == top;
   for (Pin* p : pins_of(m)) {
     if (!is_top && !p->used) continue;
-    put(out, "\t(def-pin\t");
-    put(out, p->name);
-    put(out, "\ttype ");
-    put(out, inv_screen(p->dir, TABLE_KEYWORD));
-    if (p->note) {
-      put(out, "\tnote\t");
-      put(out, inv_screen(p->note, TABLE_KEYWORD));
-    }
-    put(out, ")\n");
+    out << "\t(def-pin\t" << p->name << "\ttype " << inv_screen(p->dir, TABLE_KEYWORD);
+    if (p->note) out << "\tnote\t" << inv_screen(p->note, TABLE_KEYWORD);
+    out << ")\n";
   }
 
   // components
-  put(out, "\n");
+  out << '\n';
   for (ClassGroup* g : list_of(m->groups)) comp_print(out, g);
-  put(out, "\n");
+  out << '\n';
 
   // nets
   for (Net* net : nets_of(m)) {
-    put(out, "\t(def-net");
+    out << "\t(def-net";
     for (Node* n : nodes_of(net)) {
-      put(out, "\t");
-      if (n->target && n->target->cls != C_PIN) {
-        put(out, n->target->name);
-        put(out, ".");
-      }
-      put(out, n->pin_name);
+      out << '\t';
+      if (n->target && n->target->cls != C_PIN) out << n->target->name << '.';
+      out << n->pin_name;
     }
-    put(out, ")\n");
+    out << ")\n";
   }
-  put(out, ")\n");
+  out << ")\n";
 }
 
-void comp_print(FILE* out, ClassGroup* g) {
+void comp_print(FILE* f, ClassGroup* g) {
+  Out out(f);
+  comp_print(out, g);
+}
+
+namespace {
+
+void comp_print(Out& out, ClassGroup* g) {
   if (!g || !g->first) return;
   int cls = g->first->cls;
 
@@ -210,15 +246,8 @@ void comp_print(FILE* out, ClassGroup* g) {
       for (; at; at = at->left) stack.push_back(at);
       at = stack.back();
       stack.pop_back();
-      for (Instance* i = at->first; i; i = i->next) {
-        put(out, "\t(def-comp\t");
-        put(out, stem);
-        put(out, "-");
-        put_int(out, i->width);
-        put(out, "\t");
-        put(out, i->name);
-        put(out, ")\n");
-      }
+      for (Instance* i = at->first; i; i = i->next)
+        out << "\t(def-comp\t" << stem << '-' << int{i->width} << '\t' << i->name << ")\n";
       at = at->right;
     }
     return;
@@ -227,14 +256,11 @@ void comp_print(FILE* out, ClassGroup* g) {
   const char* cname;
   if (cls == C_MODULE) cname = g->first->module ? g->first->module->name : g->first->class_name;
   else cname = inv_screen(cls, TABLE_PCD);
-  for (Instance* i = g->first; i; i = i->next) {
-    put(out, "\t(def-comp\t");
-    put(out, cname);
-    put(out, "\t");
-    put(out, i->name);
-    put(out, ")\n");
-  }
+  for (Instance* i = g->first; i; i = i->next)
+    out << "\t(def-comp\t" << cname << '\t' << i->name << ")\n";
 }
+
+}  // namespace
 
 // ---- copying ------------------------------------------------------------
 
