@@ -9,7 +9,7 @@
 
 namespace vorq_test {
 
-Design load_design(const std::string& top_name, const Files& files, const Files& ro_files) {
+Design write_design(const Files& files, const Files& ro_files) {
   Design d;
   d.dir = make_temp_dir();
   for (const auto& [name, text] : files) write_file(d.dir + "/" + name, text);
@@ -17,6 +17,11 @@ Design load_design(const std::string& top_name, const Files& files, const Files&
     d.ro_dir = make_temp_dir();
     for (const auto& [name, text] : ro_files) write_file(d.ro_dir + "/" + name, text);
   }
+  d.top = nullptr;
+  return d;
+}
+
+void load_written(Design& d, const std::string& top_name) {
   vorq::reset_globals();
   vorq::strlist_append(&vorq::opt_dir, d.dir.c_str());
   if (!d.ro_dir.empty()) vorq::strlist_append(&vorq::read_dir, d.ro_dir.c_str());
@@ -24,6 +29,11 @@ Design load_design(const std::string& top_name, const Files& files, const Files&
   vorq::top_name = vorq::arena_strdup(top_name.c_str());
   vorq::read_module(vorq::top_name);
   d.top = vorq::top;
+}
+
+Design load_design(const std::string& top_name, const Files& files, const Files& ro_files) {
+  Design d = write_design(files, ro_files);
+  load_written(d, top_name);
   return d;
 }
 

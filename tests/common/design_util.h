@@ -22,6 +22,12 @@ struct Design {
 // with read_module. Input errors end the process (test them with death tests).
 Design load_design(const std::string& top_name, const Files& files, const Files& ro_files = {});
 
+// The two halves of load_design: write the files (top is left null), then
+// reset the globals and load from the directories of `d`. Death tests write
+// first, so that the expected messages can name the paths.
+Design write_design(const Files& files, const Files& ro_files = {});
+void load_written(Design& d, const std::string& top_name);
+
 // A module by its instance path from the top ("" is the top module, "u/v" the
 // copy implementing instance v inside the copy implementing u); null if none.
 vorq::Module* module_at(const std::string& path);
