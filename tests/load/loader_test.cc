@@ -154,8 +154,11 @@ TEST(Loader, CopiesAreDeepAndInOrder) {
       EXPECT_STREQ(cd->pin_name, od->pin_name);
       EXPECT_EQ(cd->target->owner, c);
       EXPECT_STREQ(cd->target->name, od->target->name);
-      if (cd->target->cls == C_PIN) EXPECT_EQ(cd->pin_name, cd->target->name);
-      else EXPECT_NE(cd->pin_name, od->pin_name);
+      if (cd->target->cls == C_PIN) {
+        EXPECT_EQ(cd->pin_name, cd->target->name);
+      } else {
+        EXPECT_NE(cd->pin_name, od->pin_name);
+      }
       od = od->next;
     }
     EXPECT_EQ(od, nullptr);
@@ -336,7 +339,9 @@ TEST(Loader, RingsRunFromTheFirstNodeThroughTheOthersInReverse) {
   EXPECT_EQ(g->node, first);
   // ports get no ring
   for (Node* n : nodes_of(top->nets->next)) {
-    if (n->target->cls == C_PIN) EXPECT_EQ(n->ring, n);
+    if (n->target->cls == C_PIN) {
+      EXPECT_EQ(n->ring, n);
+    }
   }
 }
 
