@@ -141,8 +141,11 @@ TEST_F(FlattenTest, UntypedPrivateNetNeverAbsorbsPadNet) {
   EXPECT_EQ(stickies(), 0);
   Net* n1 = port("", "p1")->net;
   Net* n2 = port("", "p2")->net;
+  // the surviving nets keep a type: untyped nets are not written
   EXPECT_TRUE(in_flat_list(n1));
   EXPECT_TRUE(in_flat_list(n2));
+  EXPECT_EQ(n1->type, K_TRISTATE);
+  EXPECT_EQ(n2->type, NET_SIGNAL);  // i1.nout came after p2
   EXPECT_EQ(pin("", "i1", "in")->net, n1);
   EXPECT_EQ(pin("", "i1", "nout")->net, n2);
   EXPECT_TRUE(on_net(pin("", "i1", "in"), n1));
@@ -167,6 +170,7 @@ TEST_F(FlattenTest, BoundaryProtectedOnBothSides) {
   Node* a = port("u1", "a");
   EXPECT_EQ(ua->net, port("", "p")->net);
   EXPECT_TRUE(on_net(ua, ua->net));
+  EXPECT_EQ(ua->net->type, K_TRISTATE);
   EXPECT_EQ(a->net, pin("u1", "x1", "io")->net);
   EXPECT_TRUE(on_net(a, a->net));
   EXPECT_EQ(pin("u1", "g", "in1")->net, a->net);
