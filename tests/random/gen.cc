@@ -154,6 +154,24 @@ struct Design {
       if (mods[i].name == name) return int(i);
     return -1;
   }
+  // Classes that the top module reaches (the top is the last class).
+  std::vector<bool> reachable() const {
+    std::vector<bool> seen(mods.size(), false);
+    std::vector<size_t> work{mods.size() - 1};
+    seen.back() = true;
+    while (!work.empty()) {
+      size_t m = work.back();
+      work.pop_back();
+      for (const CompDef& c : mods[m].comps) {
+        int k = find(c.cls);
+        if (k >= 0 && !seen[size_t(k)]) {
+          seen[size_t(k)] = true;
+          work.push_back(size_t(k));
+        }
+      }
+    }
+    return seen;
+  }
 };
 
 // A child to place in a module: index into Design::mods.
@@ -858,6 +876,7 @@ class Generator {
   int counter_ = 0;
   void features();
   void pcd_cells();
+  void bait_class_names();
   int module(int level, Place place, long budget, const std::vector<int>& below_w,
              const std::vector<int>& below_r, bool is_top);
 };
@@ -1038,7 +1057,30 @@ Design& Generator::run() {
     for (int i : made_r) below_r.push_back(i);
   }
   module(0, WORK, target, below_w, below_r, true);
+  if (d_.f.bait) bait_class_names();
   return d_;
+}
+
+// A black box or read-only module takes the name that the first renamed copy
+// of a writable class would get ("m3-1").
+void Generator::bait_class_names() {
+  std::vector<int> writable, fixed;
+  std::vector<bool> used = d_.reachable();
+  for (size_t i = 0; i + 1 < d_.mods.size(); ++i) {
+    const ModDef& m = d_.mods[i];
+    if (!used[i]) continue;
+    if (!m.pcd && m.place == WORK) writable.push_back(int(i));
+    bool pad = !m.pad_in.empty() || !m.pad_out.empty() || !m.pad_bi.empty();
+    if (m.place == LIB && !pad) fixed.push_back(int(i));
+  }
+  if (writable.empty() || fixed.empty()) return;
+  ModDef& x = d_.mods[size_t(r_.pick(fixed))];
+  std::string name = d_.mods[size_t(r_.pick(writable))].name + "-" + std::to_string(r_.range(1, 2));
+  if (d_.find(name) >= 0) return;
+  for (ModDef& o : d_.mods)
+    for (CompDef& c : o.comps)
+      if (c.cls == x.name) c.cls = name;
+  x.name = name;
 }
 
 // ---- validity check of the expanded design --------------------------------
@@ -1398,7 +1440,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   Rng wr{p.seed ^ 0x5deece66dULL};
-  for (const ModDef& m : d.mods) {
+  std::vector<bool> used = d.reachable();
+  for (size_t i = 0; i < d.mods.size(); ++i) {
+    const ModDef& m = d.mods[i];
+    if (!used[i]) continue;  // classes the top never reached are not written
     std::string path = (m.place == WORK ? work : lib) + "/" + m.name + (m.pcd ? ".pcd" : ".nld");
     FILE* f = std::fopen(path.c_str(), "w");
     if (!f) {
