@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "flatten/flatten.h"
 #include "netlist/load/load.h"
 #include "hierarchy/hierarchy.h"
 #include "netlist/netlist.h"
@@ -10,11 +11,6 @@
 #include "writer/writer.h"
 
 namespace vorq {
-
-// Stages still being written elsewhere; declared here until their header
-// exists (stand-ins in pending_stages.cc).
-int flat();
-int unprotect_irreversible_nets();
 
 namespace {
 
