@@ -216,6 +216,8 @@ TEST(Loader, ModulesAreKnownByTheirDefModuleName) {
                      "/x.nld\n\tRead " + d.dir + "/x.nld\n");
   EXPECT_EQ(module_list(), (V{"top:top", "w:c", "y:b", "y:a", "y:d"}));
   EXPECT_EQ(first_inv_num, 3);
+  EXPECT_EQ(original(instance_f("d", module_at("c"))), module_at("b"));
+  EXPECT_EQ(original(instance_f("a", top)), nullptr);
 }
 
 // ---- where files are found --------------------------------------------------

@@ -69,6 +69,17 @@ TEST(Lexer, CarriageReturnAndHighBytesBelongToWords) {
   EXPECT_EQ(lex_all("input\r\n\xe9t\xe9\x01 "), want);
 }
 
+TEST(Parser, AZeroByteEndsANameAsCSeesIt) {
+  reset_globals();
+  file_name = "t.nld";
+  std::string text("(def-module m (def-comp inv- g\0x) (def-net g\0y.in))", 51);
+  FILE* f = text_file(text);
+  Module* m = nld_par(f);
+  std::fclose(f);
+  ASSERT_NE(m->nets->nodes, nullptr);
+  EXPECT_EQ(m->nets->nodes->target, m->insts);
+}
+
 TEST(Lexer, WordsAcrossReadChunks) {
   // words and a comment that straddle the reader's 64 KiB chunks
   std::string text;

@@ -129,7 +129,7 @@ void nld_lex2(Reader& in, int first) {
   if (c == '\n') ++lineno;
   else if (kKinds.kind[c] == B_DELIM) in.unget();
   buf[n] = 0;
-  in.word_len = n;
+  in.word_len = strnlen(buf, n);  // a zero byte ends the name as C sees it
 }
 
 int nld_lex(Reader& in) {
