@@ -247,23 +247,33 @@ Net* div_net(Net* net) {
 
 // ---- per-module nets and new ports ----------------------------------------------
 
+namespace {
+void deliver_cell(TreeCell* c, int type) {
+  if (!c->nodes) return;
+  Net* net = make<Net>();
+  net->nodes = c->nodes;
+  net->source = c->source;
+  net->type = type;
+  net->next = c->module->nets;
+  c->module->nets = net;
+  for (Node* n : nodes_of(net)) n->net = net;
+}
+}  // namespace
+
 void deliver_net(TreeCell* root, int type) {
+  if (!root) return;
+  if (!root->child) {
+    deliver_cell(root, type);
+    return;
+  }
   std::vector<TreeCell*> cells;
   std::vector<int> parents;
   detail::preorder(root, cells, parents);
-  for (TreeCell* c : cells) {
-    if (!c->nodes) continue;
-    Net* net = make<Net>();
-    net->nodes = c->nodes;
-    net->source = c->source;
-    net->type = type;
-    net->next = c->module->nets;
-    c->module->nets = net;
-    for (Node* n : nodes_of(net)) n->net = net;
-  }
+  for (TreeCell* c : cells) deliver_cell(c, type);
 }
 
 void make_link(TreeCell* root) {
+  if (!root || !root->child) return;
   std::vector<TreeCell*> cells;
   std::vector<int> parents;
   detail::preorder(root, cells, parents);
