@@ -42,7 +42,7 @@ void make_boundary(Node* n) {
 
 // Joins every hierarchy boundary of the flat net list; a chain of boundaries
 // through several levels dissolves in one scan of the outermost net.
-bool merge_hierarchy(ListIndex<Net>& nets, Lookup& lk) {
+bool merge_hierarchy(NetIndex& nets, Lookup& lk) {
   for (Net* X = top->nets; X; X = X->next) {
     if (!is_counted_type(X->type)) continue;
     ScanNet s(X);
@@ -87,7 +87,7 @@ bool merge_hierarchy(ListIndex<Net>& nets, Lookup& lk) {
         cur = cur->next;
         continue;
       }
-      MergeStep r = merge_into(s, pred, cur, partner, &nets, top);
+      MergeStep r = merge_into(s, pred, cur, partner, nets);
       if (!r.ok) {
         s.settle();
         return false;
@@ -104,36 +104,33 @@ bool merge_hierarchy(ListIndex<Net>& nets, Lookup& lk) {
 struct ConstantGroup {
   Net* keep = nullptr;
   Node* tail = nullptr;
-  bool add(Net* net, ListIndex<Net>& nets) {
-    if (keep) return merge_h_l(keep, &tail, net, &nets);
+  bool add(Net* net, NetIndex& nets) {
+    if (keep) return merge_h_l(keep, &tail, net, nets);
     keep = net;
     for (Node* n = net->nodes; n; n = n->next) tail = n;
     return true;
   }
 };
 
-bool join_constants(ListIndex<Net>& nets) {
-  // cells
-  ConstantGroup high, low;
+bool join_constants(NetIndex& nets) {
+  // the groups are disjoint: one scan serves the cells and the supply ports
+  ConstantGroup high, low, vdd, vss;
   for (Net* net = top->nets; net;) {
     Net* next = net->next;
     if (net->type == NET_SIGNAL && net->source) {
-      int c = net->source->target->cls;
-      if (c == C_HIGH && !high.add(net, nets)) return false;
-      if (c == C_LOW && !low.add(net, nets)) return false;
-    }
-    net = next;
-  }
-  // supply ports
-  ConstantGroup vdd, vss;
-  for (Net* net = top->nets; net;) {
-    Net* next = net->next;
-    if (net->type == NET_SIGNAL && net->source && net->source->target->cls == C_PIN) {
-      if (same_name(net->source->pin_name, "VDD")) {
-        if (!vdd.add(net, nets)) return false;
-      } else if (same_name(net->source->pin_name, "VSS")) {
-        if (!vss.add(net, nets)) return false;
+      ConstantGroup* g = nullptr;
+      switch (net->source->target->cls) {
+        case C_HIGH: g = &high; break;
+        case C_LOW: g = &low; break;
+        case C_PIN:
+          if (same_name(net->source->pin_name, "VDD"))
+            g = &vdd;
+          else if (same_name(net->source->pin_name, "VSS"))
+            g = &vss;
+          break;
+        default: break;
       }
+      if (g && !g->add(net, nets)) return false;
     }
     net = next;
   }
@@ -232,7 +229,7 @@ int flat() {
   for (Module* m = top->next; m; m = m->next) net_tail = add_net_flat(net_tail, m);
 
   // 9. hierarchical merge
-  ListIndex<Net> flat_nets(&top->nets);
+  NetIndex flat_nets(&top->nets);
   if (!merge_hierarchy(flat_nets, lk)) return 0;
 
   // 10. sources

@@ -129,7 +129,7 @@ int protect_net(Net* net, Lookup& lk) {
 
 // Indexes of the flat net list for the unlinks of one unprotection.
 struct Unprotect {
-  std::optional<ListIndex<Net>> flat_nets;
+  std::optional<NetIndex> flat_nets;
   bool unlink_flat(Net* net) {
     if (!flat_nets) flat_nets.emplace(&top->nets);
     return flat_nets->unlink(net);

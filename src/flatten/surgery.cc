@@ -23,16 +23,50 @@ void say_irreversible_merge() {
   say("vorq: irreversible net attempted to be merged (impossible), sorry.\n");
 }
 
-// Unlinks a net from m's nets without a message.
-bool unlink_net_quiet(Net* net, Module* m) {
-  Net** link = &m->nets;
+}  // namespace
+
+// ---- taking nets out of a module ----------------------------------------
+
+bool ScanUnlink::unlink(Net* net) {
+  Net** link = &m_->nets;
   while (*link && *link != net) link = &(*link)->next;
   if (!*link) return false;
   *link = net->next;
   return true;
 }
 
-}  // namespace
+bool NetIndex::unlink(Net* net) {
+  if (!built_) {
+    std::vector<Net*> all;
+    for (Net* x = *head_; x; x = x->next) all.push_back(x);
+    pred_ = PtrMap<Net*, Net*>(all.size());
+    for (size_t i = 0; i < all.size(); i++) pred_.put(all[i], i ? all[i - 1] : nullptr);
+    built_ = true;
+  }
+  Net** found = pred_.find(net);
+  if (!found) return false;
+  Net* p = *found;
+  (p ? p->next : *head_) = net->next;
+  if (net->next) pred_.put(net->next, p);
+  pred_.erase(net);
+  return true;
+}
+
+bool DeferredUnlink::unlink(Net* net) {
+  if (net->nodes || gone_.find(net)) return false;
+  gone_.put(net, true);
+  return true;
+}
+
+void DeferredUnlink::finish() {
+  for (Net** link = head_; *link;) {
+    Net* n = *link;
+    if (!n->nodes && gone_.find(n))
+      *link = n->next;
+    else
+      link = &n->next;
+  }
+}
 
 // ---- unlinking with a known predecessor ---------------------------------
 
@@ -137,16 +171,12 @@ Node* find_node(Node* node, Lookup* lk) {
 
 // ---- merging ------------------------------------------------------------
 
-ScanNet::ScanNet(Net* n) : net(n), tail(nullptr), flip(false) {
-  for (Node* x = n->nodes; x; x = x->next) tail = x;
-}
-
 void ScanNet::settle() {
   if (flip) negate_net(net);
   flip = false;
 }
 
-MergeStep merge_into(ScanNet& s, Node* x_pred, Node* x, Node* y, ListIndex<Net>* nets, Module* m) {
+MergeStep merge_into(ScanNet& s, Node* x_pred, Node* x, Node* y, NetUnlinker& nets) {
   const MergeStep failed{false, nullptr, nullptr};
   Net* X = s.net;
   Net* Y = y->net;
@@ -160,7 +190,7 @@ MergeStep merge_into(ScanNet& s, Node* x_pred, Node* x, Node* y, ListIndex<Net>*
     say_node_isolation();
     return failed;
   }
-  if (s.tail == x) s.tail = x_pred;
+  s.removed(x, x_pred);
   if (s.flip) negate_node(x);
   Node* y_pred = nullptr;
   Node* n = Y ? Y->nodes : nullptr;
@@ -174,7 +204,7 @@ MergeStep merge_into(ScanNet& s, Node* x_pred, Node* x, Node* y, ListIndex<Net>*
   }
   (y_pred ? y_pred->next : Y->nodes) = y->next;
   if (Y == X) {
-    if (s.tail == y) s.tail = y_pred;
+    s.removed(y, y_pred);
     if (s.flip) negate_node(y);
     if (x_next == y) x_next = y->next;
   }
@@ -225,7 +255,7 @@ MergeStep merge_into(ScanNet& s, Node* x_pred, Node* x, Node* y, ListIndex<Net>*
 
   // Y's Nodes after the last Node of X
   Node* first_y = Y->nodes;
-  Node* old_tail = s.tail;
+  Node* old_tail = s.tail();
   const bool negate_moved = neg_y != s.flip;
   Node* last = nullptr;
   for (Node* k = first_y; k; k = k->next) {
@@ -235,12 +265,12 @@ MergeStep merge_into(ScanNet& s, Node* x_pred, Node* x, Node* y, ListIndex<Net>*
   }
   if (first_y) {
     (old_tail ? old_tail->next : X->nodes) = first_y;
-    s.tail = last;
+    s.set_tail(last);
   }
   Y->nodes = nullptr;
 
   // Y leaves the module
-  if (!(nets ? nets->unlink(Y) : unlink_net_quiet(Y, m))) {
+  if (!nets.unlink(Y)) {
     say_net_colapsed();
     return failed;
   }
@@ -248,7 +278,7 @@ MergeStep merge_into(ScanNet& s, Node* x_pred, Node* x, Node* y, ListIndex<Net>*
   return {true, first_y, first_y ? old_tail : nullptr};
 }
 
-int merge_h_l(Net* keep, Node** keep_tail, Net* absorbed, ListIndex<Net>* nets) {
+int merge_h_l(Net* keep, Node** keep_tail, Net* absorbed, NetUnlinker& nets) {
   // the absorbed net's driver loses its connection
   if (!absorbed->source) {
     say_node_isolation();
@@ -270,12 +300,9 @@ int merge_h_l(Net* keep, Node** keep_tail, Net* absorbed, ListIndex<Net>* nets) 
     *keep_tail = last;
   }
   absorbed->nodes = nullptr;
-  if (nets) {
-    if (nets->unlink(absorbed)) return 1;
-    say_net_isolation();
-    return 0;
-  }
-  return delete_net(absorbed, top);
+  if (nets.unlink(absorbed)) return 1;
+  say_net_isolation();
+  return 0;
 }
 
 Node* driver_of(Net* net) {
@@ -315,7 +342,7 @@ int delete_node(Node* node) {
 }
 
 int delete_net(Net* net, Module* m) {
-  if (m && unlink_net_quiet(net, m)) return 1;
+  if (m && ScanUnlink(m).unlink(net)) return 1;
   say_net_isolation();
   return 0;
 }
@@ -344,7 +371,8 @@ Node* merge_net(Node* x, Node* y, Module* m) {
     return nullptr;
   }
   ScanNet s(X);
-  MergeStep r = merge_into(s, pred, x, y, nullptr, m);
+  ScanUnlink nets(m);
+  MergeStep r = merge_into(s, pred, x, y, nets);
   s.settle();
   return r.ok ? r.next : nullptr;
 }
@@ -352,7 +380,8 @@ Node* merge_net(Node* x, Node* y, Module* m) {
 int merge_net_h_l(Net* keep, Net* absorbed) {
   Node* tail = nullptr;
   for (Node* n = keep->nodes; n; n = n->next) tail = n;
-  return merge_h_l(keep, &tail, absorbed, nullptr);
+  ScanUnlink nets(top);
+  return merge_h_l(keep, &tail, absorbed, nets);
 }
 
 }  // namespace vorq

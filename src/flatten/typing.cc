@@ -143,10 +143,12 @@ void control_net_check2(Node* node) {
 
 // ---- inverters into weights ---------------------------------------------
 
-int inv_to_weight(Module* m) {
-  ListIndex<Net> nets(&m->nets);
+namespace {
+
+// The scan of inv_to_weight over the module's counted nets.
+int absorb_inverters(Module* m, DeferredUnlink& nets) {
   for (Net* X = m->nets; X; X = X->next) {
-    if (!is_counted_type(X->type)) continue;
+    if (!is_counted_type(X->type) || !X->nodes) continue;
     ScanNet s(X);
     Node* pred = nullptr;
     Node* cur = X->nodes;
@@ -168,7 +170,7 @@ int inv_to_weight(Module* m) {
           s.settle();
           return 0;
         }
-        MergeStep r = merge_into(s, pred, cur, other, &nets, m);
+        MergeStep r = merge_into(s, pred, cur, other, nets);
         if (!r.ok) {
           s.settle();
           return 0;
@@ -197,6 +199,16 @@ int inv_to_weight(Module* m) {
     s.settle();
   }
   return 1;
+}
+
+}  // namespace
+
+int inv_to_weight(Module* m) {
+  // both nets of an inverter are the module's: absorbed nets leave at the end
+  DeferredUnlink nets(&m->nets);
+  int ok = absorb_inverters(m, nets);
+  nets.finish();
+  return ok;
 }
 
 // ---- drivers ------------------------------------------------------------
