@@ -33,8 +33,15 @@ class NameTable {
   NameTable& operator=(const NameTable&) = delete;
 
   R* find(const char* key) const { return find(key, std::strlen(key)); }
-  R* find(const char* key, size_t len) const {
-    uint64_t h = hash(key, len);
+  R* find(const char* key, size_t len) const { return find(key, len, hash(key, len)); }
+  // A lookup in two steps, so that the slot can be on its way meanwhile.
+  static uint64_t hash(const char* s, size_t len) {
+    uint64_t h = 1469598103934665603ull;
+    for (size_t i = 0; i < len; ++i) h = (h ^ static_cast<unsigned char>(s[i])) * 1099511628211ull;
+    return h ^ (h >> 29);
+  }
+  void prefetch(uint64_t h) const { __builtin_prefetch(&slots_[h & mask_]); }
+  R* find(const char* key, size_t len, uint64_t h) const {
     for (size_t i = h & mask_;; i = (i + 1) & mask_) {
       const Slot& s = slots_[i];
       if (!s.rec) return nullptr;
@@ -52,12 +59,6 @@ class NameTable {
     uint64_t hash;
   };
 
-  static uint64_t hash(const char* s, size_t len) {
-    uint64_t h = 1469598103934665603ull;
-    for (size_t i = 0; i < len; ++i) h = (h ^ static_cast<unsigned char>(s[i])) * 1099511628211ull;
-    return h ^ (h >> 29);
-  }
-
   // at most 7 entries in 10 slots
   static size_t capacity_for(size_t n) {
     size_t cap = 16;
@@ -66,7 +67,7 @@ class NameTable {
   }
 
   void insert(R* rec, bool overwrite) {
-    if (capacity_for(count_ + 1) > mask_ + 1) grow(count_ + 1);
+    if ((count_ + 1) * 10 > (mask_ + 1) * 7) grow(count_ + 1);
     size_t len = std::strlen(rec->name);
     uint64_t h = hash(rec->name, len);
     for (size_t i = h & mask_;; i = (i + 1) & mask_) {

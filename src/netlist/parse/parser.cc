@@ -135,6 +135,7 @@ void def_comp(Reader& in, Module* m) {
 }
 
 void def_net(Reader& in, Module* m) {
+  char word[sizeof buf];
   Net* net = make<Net>();
   net->next = m->nets;
   m->nets = net;
@@ -157,13 +158,16 @@ void def_net(Reader& in, Module* m) {
       continue;
     }
 
-    // instance '.' pin
-    Instance* inst = in.insts.find(buf, in.word_len);
-    char* undefined = inst ? nullptr : arena_strdup(buf);
+    // instance '.' pin; the instance is looked up once the pin is read
+    size_t len = in.word_len;
+    std::memcpy(word, buf, len + 1);
+    uint64_t h = in.insts.hash(word, len);
+    in.insts.prefetch(h);
     if (nld_lex(in) != T_DOT) syntax_error();
     expect_word(in);
+    Instance* inst = in.insts.find(word, len, h);
     if (!inst) {
-      say("\"%s\", line %d: %s undefined\n", file_name ? file_name : "", lineno, undefined);
+      say("\"%s\", line %d: %s undefined\n", file_name ? file_name : "", lineno, word);
       quit(1);
     }
     node->target = inst;
