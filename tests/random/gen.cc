@@ -77,6 +77,8 @@ struct Features {
   bool floating = false;     // gates with open outputs, inverters with open outputs
   bool clock_data = false;   // a clock also feeds data logic
   bool multi_form = false;   // constants tied into outputs, feed-throughs
+  bool bidir_sub = false;    // a sub-module with a bidirectional pad and port
+  bool bidir_inv = false;    // an inverter driving a bidirect top port
 };
 
 // ---- the design as written ------------------------------------------------
@@ -110,6 +112,7 @@ struct ModDef {
   // interface seen by a parent
   std::vector<std::string> ins, outs, tss;
   std::string clk, rst, scan_clk, s_clk, spare;
+  std::string bidi;  // bidirect port with a pad inside
   bool vdd = false;
   // PCD pads
   std::string pad_in, pad_out, pad_bi;
@@ -183,6 +186,7 @@ struct Plan {
   bool clock = false, reset = false, scan_clk = false, s_clk = false;
   int n_ins = 1, n_outs = 1;
   bool ts_port = false;
+  bool bidi_port = false;
   bool vdd = false;
 };
 
@@ -265,6 +269,9 @@ class Builder {
   void registers(int n);
   void boxes(const std::vector<int>& idx);
   void pads();
+  int pad_class(int kind) const;
+  void bidir_pad(int net);
+  int bidir_ports_ = 0;
   void make_ports(const Plan& plan);
   void constants();
   void outputs(const Plan& plan);
@@ -465,6 +472,30 @@ void Builder::boxes(const std::vector<int>& idx) {
   }
 }
 
+int Builder::pad_class(int kind) const {
+  for (size_t i = 0; i < d_.mods.size(); ++i) {
+    const ModDef& m = d_.mods[i];
+    if ((kind == 0 && !m.pad_in.empty()) || (kind == 1 && !m.pad_out.empty()) || (kind == 2 && !m.pad_bi.empty()))
+      return int(i);
+  }
+  return -1;
+}
+
+// A bidirectional pad on `net`: its output read by logic, its data and
+// enable driven late.
+void Builder::bidir_pad(int net) {
+  int padbi = pad_class(2);
+  std::string name = fresh("pb");
+  m_.comps.push_back({d_.mods[size_t(padbi)].name, name});
+  ++cells_;
+  drive(net, name, "PAD");
+  int y = new_net();
+  drive(y, name, "Y");
+  pool_.push_back({y, S_PAD});
+  pending_.push_back({name, "A", 0});
+  pending_.push_back({name, "OE", 0});
+}
+
 // Pads and bidirectional ports of the top module.
 void Builder::pads() {
   int padin = -1, padout = -1, padbi = -1;
@@ -492,17 +523,7 @@ void Builder::pads() {
       port(pn, "bidirect");
       int net = new_net();
       drive(net, "", pn);
-      if (r_.chance(0.85)) {
-        std::string name = fresh("pb");
-        m_.comps.push_back({d_.mods[size_t(padbi)].name, name});
-        ++cells_;
-        drive(net, name, "PAD");
-        int y = new_net();
-        drive(y, name, "Y");
-        pool_.push_back({y, S_PAD});
-        pending_.push_back({name, "A", 0});
-        pending_.push_back({name, "OE", 0});
-      }
+      if (r_.chance(0.85)) bidir_pad(net);
       // the pad net read directly by logic
       if (r_.chance(0.5)) pool_.push_back({net, S_BIDIR});
     }
@@ -556,6 +577,14 @@ void Builder::place_child(int idx) {
   if (!c.scan_clk.empty() && scan_clk_ >= 0) load(scan_clk_, name, c.scan_clk);
   if (!c.s_clk.empty() && s_clk_ >= 0) load(s_clk_, name, c.s_clk);
   if (c.vdd && vdd_ >= 0) load(vdd_, name, "VDD");
+  if (!c.bidi.empty() && top_) {
+    std::string pn = "pad_sub[" + std::to_string(bidir_ports_++) + "]";
+    port(pn, "bidirect");
+    int net = new_net();
+    drive(net, "", pn);
+    drive(net, name, c.bidi);
+    if (r_.chance(0.3)) pool_.push_back({net, S_BIDIR});
+  }
   bool dead = d_.f.dead && r_.chance(0.12);
   for (const std::string& o : c.outs) {
     if (dead || !r_.chance(0.85)) continue;
@@ -696,6 +725,13 @@ void Builder::make_ports(const Plan& plan) {
       pool_.push_back({vdd_, S_SUPPLY});
       m_.vdd = true;
     }
+    if (plan.bidi_port && pad_class(2) >= 0) {
+      port("pio", "bidirect");
+      int net = new_net();
+      drive(net, "", "pio");
+      bidir_pad(net);
+      m_.bidi = "pio";
+    }
     if (d_.f.spare && r_.chance(0.3)) {
       port("spare", "input");
       m_.spare = "spare";
@@ -804,6 +840,25 @@ void Builder::build(const Plan& plan) {
   for (int b : open_buses_) pool_.push_back({b, S_BUS});
   open_buses_.clear();
 
+  // an inverter between a bidirectional net and a bidirect top port
+  if (top_ && d_.f.bidir_inv) {
+    std::vector<int> bi;
+    for (const Sig& s : pool_)
+      if (s.kind == S_BIDIR) bi.push_back(s.net);
+    int src = bi.empty() ? pick() : r_.pick(bi);
+    std::string iv = comp("inv-", "g");
+    load(src, iv, "in");
+    port("pad_inv", "bidirect");
+    int net = new_net();
+    drive(net, iv, "nout");
+    drive(net, "", "pad_inv");
+  }
+  // cells declared and never connected
+  if (d_.f.floating && r_.chance(0.3)) {
+    static const char* const cls[] = {"inv-", "and--2", "reg-1", "nor--3"};
+    comp(cls[r_.below(4)], "f");
+  }
+
   // late inputs: registers, black boxes, pads
   for (const Pending& p : pending_) {
     int src = pick();
@@ -907,6 +962,8 @@ void Generator::features() {
   f.floating = on(0.3);
   f.clock_data = on(0.15);
   f.multi_form = on(0.4);
+  f.bidir_sub = f.bidir && on(0.12);
+  f.bidir_inv = f.bidir && on(0.3);
 }
 
 void Generator::pcd_cells() {
@@ -1032,6 +1089,7 @@ int Generator::module(int level, Place place, long budget, const std::vector<int
   plan.n_ins = is_top ? r_.range(2, 8) : r_.range(1, 6);
   plan.n_outs = is_top ? r_.range(1, 6) : r_.range(1, 4);
   plan.ts_port = !is_top && d_.f.ts_ports && place == WORK && r_.chance(0.4);
+  plan.bidi_port = level == 1 && place == WORK && d_.f.bidir_sub && r_.chance(0.5);
 
   d_.mods.push_back(m);
   int idx = int(d_.mods.size()) - 1;

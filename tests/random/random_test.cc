@@ -4,7 +4,8 @@
 // the input. A failing seed is printed with the commands that replay it.
 //
 // Environment: VORQ_RANDOM_SEEDS (how many seeds, default 40), VORQ_RANDOM_FIRST
-// (first seed, default 1), VORQ_RANDOM_KEEP (keep the folders of passing
+// (first seed, default 1), VORQ_RANDOM_GEN_OPTS (more vorq-gen options, such
+// as "--cells 3000 --depth 6"), VORQ_RANDOM_KEEP (keep the folders of passing
 // seeds too). Seeds that once failed are kept in regression_seeds.txt.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -46,8 +47,14 @@ long env_number(const char* name, long dflt) {
 std::vector<SeedCase> fresh_seeds() {
   long n = env_number("VORQ_RANDOM_SEEDS", 40);
   long first = env_number("VORQ_RANDOM_FIRST", 1);
+  std::vector<std::string> opts;
+  if (const char* o = std::getenv("VORQ_RANDOM_GEN_OPTS")) {
+    std::istringstream words(o);
+    std::string w;
+    while (words >> w) opts.push_back(w);
+  }
   std::vector<SeedCase> v;
-  for (long i = 0; i < n; ++i) v.push_back({static_cast<unsigned long long>(first + i), {}, ""});
+  for (long i = 0; i < n; ++i) v.push_back({static_cast<unsigned long long>(first + i), opts, ""});
   return v;
 }
 
@@ -303,7 +310,8 @@ TEST(Generator, SeedsCoverEveryCellClassAndFeature) {
       "\treg---1\t", "\tsreg-1\t", "\tsrgr-1\t", "\tsrgs-1\t", "\tsreg--1\t", "\tsreg---1\t",
       "\thigh-\t", "\tlow-\t", "\tts_buf-\t", "\tbgate--2\t", ".scan_out", ".nout", ".m_clock",
       ".p_reset", ".scan_clock", ".s_clock", "type bidirect", "type tristate", "type global",
-      "(def-pin\tVDD\ttype input)", "note\tclock", "PADBI", "/lib/ro", ".pcd\n", "(def-comp\tm"};
+      "(def-pin\tVDD\ttype input)", "note\tclock", "PADBI", "/lib/ro", ".pcd\n", "(def-comp\tm",
+      "(def-pin\tpad_inv\ttype bidirect)", "(def-pin\tpio\ttype bidirect)"};
   for (const char* w : wanted) EXPECT_NE(text.find(w), std::string::npos) << "never generated: " << w;
   fs::remove_all(d);
 }
