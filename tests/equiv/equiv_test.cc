@@ -437,26 +437,54 @@ TEST(EquivAbc, AbcIsInstalled) {
 
 // ---- benchmark designs against themselves --------------------------------------
 
+struct Bench {
+  const char* name;
+  const char* top;
+  bool ro;
+};
+
+std::string bench_dir() { return std::string(VORQ_SOURCE_DIR) + "/../shared/benchmarks"; }
+
+// TOP DIR [-r DIR] of a benchmark design, or of vorq's output `out` for it
+std::vector<std::string> bench_side(const Bench& b, const std::string& out = "") {
+  std::string d = bench_dir() + "/" + b.name;
+  std::vector<std::string> side = {b.top, out.empty() ? d + "/work" : out};
+  if (b.ro) side.insert(side.end(), {"-r", d + "/lib"});
+  return side;
+}
+
+RunResult check_bench(const Bench& b, const std::string& out) {
+  std::vector<std::string> args = {"--gold"};
+  for (const std::string& a : bench_side(b)) args.push_back(a);
+  args.push_back("--new");
+  for (const std::string& a : bench_side(b, out)) args.push_back(a);
+  return vorq_test::run_program(VORQ_EQUIV_BINARY, args, "");
+}
+
 TEST(EquivBenchmarks, DesignsAgainstThemselves) {
-  std::string bench = std::string(VORQ_SOURCE_DIR) + "/../shared/benchmarks";
-  if (!vorq_test::file_exists(bench + "/designs.tsv")) GTEST_SKIP() << "no benchmark designs at " << bench;
-  struct Row {
-    const char* name;
-    const char* top;
-    bool ro;
-  };
-  for (Row row : {Row{"epfl_ctrl_lib", "ctrl", false}, Row{"chip_naive", "chip", true},
-                  Row{"cpu8_lib", "cpu8", false}, Row{"serv_lib", "serv_rf_top", true}}) {
-    std::string d = bench + "/" + row.name;
-    if (!vorq_test::file_exists(d + "/work/" + row.top + ".nld")) continue;
-    std::vector<std::string> side = {row.top, d + "/work"};
-    if (row.ro) side.insert(side.end(), {"-r", d + "/lib"});
-    std::vector<std::string> args = {"--gold"};
-    args.insert(args.end(), side.begin(), side.end());
-    args.push_back("--new");
-    args.insert(args.end(), side.begin(), side.end());
-    RunResult r = vorq_test::run_program(VORQ_EQUIV_BINARY, args, "");
-    EXPECT_EQ(r.status, 0) << row.name << ": " << r.out << r.err;
+  if (!vorq_test::file_exists(bench_dir() + "/designs.tsv")) GTEST_SKIP() << "no benchmark designs at " << bench_dir();
+  for (Bench b : {Bench{"epfl_ctrl_lib", "ctrl", false}, Bench{"chip_naive", "chip", true},
+                  Bench{"cpu8_lib", "cpu8", false}, Bench{"serv_lib", "serv_rf_top", true}}) {
+    RunResult r = check_bench(b, "");
+    EXPECT_EQ(r.status, 0) << b.name << ": " << r.out << r.err;
+  }
+}
+
+TEST(EquivBenchmarks, VorqOutputsAreProven) {
+  if (!vorq_test::file_exists(bench_dir() + "/designs.tsv")) GTEST_SKIP() << "no benchmark designs at " << bench_dir();
+  for (Bench b : {Bench{"epfl_router_aig", "router", false}, Bench{"mult8_aig", "array_mult", false},
+                  Bench{"chip_naive", "chip", true}}) {
+    for (const char* mode : {"", "-a", "-f"}) {
+      std::string out = vorq_test::make_temp_dir();
+      std::vector<std::string> args;
+      if (*mode) args.push_back(mode);
+      for (const std::string& a : bench_side(b)) args.push_back(a);
+      args.insert(args.end(), {"-w", out});
+      RunResult v = vorq_test::run_vorq(args, "");
+      ASSERT_EQ(v.status, 0) << b.name << " " << mode << ": " << v.err;
+      RunResult r = check_bench(b, out);
+      EXPECT_EQ(r.status, 0) << b.name << " " << mode << ": " << r.out << r.err;
+    }
   }
 }
 
