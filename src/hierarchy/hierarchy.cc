@@ -18,8 +18,6 @@ namespace {
 
 bool same(const char* a, const char* b) { return a && b && std::strcmp(a, b) == 0; }
 
-bool is_counted_type(int type) { return type == K_TRISTATE || type == NET_SIGNAL; }
-
 // A flattened (rewritten) module copy's instance.
 bool is_sub_module(const Cell* c) {
   return c && c->cls == C_MODULE && c->module && c->module->kind == KIND_WRITABLE;
@@ -62,13 +60,11 @@ struct Rebuild {
 
   void run();
   void return_sub_insts();
-  void reset_boundaries();
   void divide_nets();
   void divide_hier(Net* net);
   void divide_flat(Net* net);
   void finish_hier();
   void mark_used_hier();
-  void declare_named_pins();
   void keep_registers_and_black_boxes();
 
   // flat mode
@@ -82,7 +78,6 @@ void Rebuild::run() {
   if (!top) return;
   if (!flat_mode) deliver_inst();
   return_sub_insts();
-  reset_boundaries();
   divide_nets();
   if (flat_mode) finish_flat();
   else finish_hier();
@@ -104,12 +99,11 @@ void Rebuild::return_sub_insts() {
   }
 }
 
-void Rebuild::reset_boundaries() {
-  for (Net* net : nets_of(top)) {
-    if (!is_counted_type(net->type)) continue;
-    for (Node* n : nodes_of(net))
-      if (n->boundary) set_weights(n, 1, 1);
-  }
+// Boundary Nodes of counted nets become in-phase loads (done net by net,
+// just before the net is divided: no net reads another's Nodes).
+void reset_boundaries(Net* net) {
+  for (Node* n : nodes_of(net))
+    if (n->boundary) set_weights(n, 1, 1);
 }
 
 // A net driven by a scan register's "scan_out" with a complement load gets an
@@ -136,6 +130,7 @@ void Rebuild::divide_nets() {
         break;
       case K_TRISTATE:
       case NET_SIGNAL:
+        reset_boundaries(net);
         if (flat_mode) divide_flat(net);
         else divide_hier(net);
         break;
@@ -211,7 +206,6 @@ void Rebuild::divide_flat(Net* net) {
 
 void Rebuild::finish_hier() {
   mark_used_hier();
-  declare_named_pins();
   keep_registers_and_black_boxes();
   class_name();
   for (Module* m : modules()) {
@@ -224,69 +218,75 @@ void Rebuild::finish_hier() {
     if (m->kind == KIND_WRITABLE) other_pin_name(m);
 }
 
+// What a net of its module touches is `used`. A pin that a parent names on a
+// rewritten copy's instance (a pin whose port is unconnected inside, or one
+// on an unused net of the top module) is declared by the copy too, so that
+// the written design reads again. Children come after their parents in the
+// module list: walking it backwards, a copy's marks are cleared before its
+// parent's nets mark the pins they name.
 void Rebuild::mark_used_hier() {
-  for (Module* m : modules()) {
-    if (m->kind != KIND_WRITABLE) continue;
+  std::vector<Module*> order;
+  for (Module* m : modules())
+    if (m->kind == KIND_WRITABLE) order.push_back(m);
+  for (size_t k = order.size(); k-- > 0;) {
+    Module* m = order[k];
     if (m != top)
       for (Pin* p : pins_of(m)) p->used = false;
     for (Instance* i : insts_of(m)) i->used = false;
     for (Net* net : nets_of(m))
-      for (Node* n : nodes_of(net))
-        if (n->target) n->target->used = true;
-  }
-}
-
-// A pin that a parent names on a rewritten copy's instance (a pin whose port
-// is unconnected inside, or one on an unused net) is declared by the copy, so
-// that the written design reads again.
-void Rebuild::declare_named_pins() {
-  for (Module* m : modules()) {
-    if (m->kind != KIND_WRITABLE) continue;
-    for (Net* net : nets_of(m))
       for (Node* n : nodes_of(net)) {
-        if (n->pair || !n->pin_name || !is_sub_module(n->target)) continue;
-        if (Pin* p = pins.find(n->target->module, n->pin_name)) p->used = true;
+        Cell* t = n->target;
+        if (!t) continue;
+        t->used = true;
+        if (!n->pair && n->pin_name && is_sub_module(t))
+          if (Pin* p = pins.find(t->module, n->pin_name)) p->used = true;
       }
   }
 }
 
 // Registers and black boxes are written even when no net of their module
-// reaches them any more, and so is every module copy that holds one, below
-// its parent's instance of it.
+// reaches them any more, and so is every module copy that holds one, with its
+// instance in its parent.
 void Rebuild::keep_registers_and_black_boxes() {
   std::vector<Module*> order;
-  std::unordered_set<Instance*> present;
   for (Module* m : modules()) {
     if (m->kind != KIND_WRITABLE) continue;
     order.push_back(m);
-    for (Instance* i : insts_of(m)) {
-      present.insert(i);
+    for (Instance* i : insts_of(m))
       if (!i->used && i->node && is_register_or_black_box(i)) i->used = true;
-    }
   }
+  // the instances of a parent, gathered when a copy below it is first kept
+  std::unordered_map<Module*, std::unordered_set<Instance*>> present;
+  auto in_parent = [&](Module* parent, Instance* inst) {
+    auto [it, fresh] = present.try_emplace(parent);
+    if (fresh)
+      for (Instance* i : insts_of(parent)) it->second.insert(i);
+    return !it->second.insert(inst).second;
+  };
   std::unordered_set<Module*> holding;
   // children stand after their parents in the module list
   for (size_t k = order.size(); k-- > 0;) {
     Module* m = order[k];
+    if (m == top) continue;
     bool holds = false;
     for (Instance* i : insts_of(m)) {
+      if (holds) break;
       if (!i->used) continue;
-      if (is_register_or_black_box(i) || (is_sub_module(i) && holding.count(i->module))) {
-        holds = true;
-        break;
-      }
+      holds = is_register_or_black_box(i) || (is_sub_module(i) && holding.count(i->module));
     }
-    if (!holds || m == top) continue;
-    holding.insert(m);
+    if (holds) {
+      holding.insert(m);
+      if (m->inst) m->inst->used = true;
+    }
+    // a written copy stands in its parent's instance list, even where
+    // flattening had dropped its instance as unconnected
     Instance* inst = m->inst;
     Module* parent = m->parent;
-    if (!inst || !parent) continue;
-    inst->used = true;
-    if (!present.count(inst)) {
+    if (!inst || !parent || !inst->used) continue;
+    if (!in_parent(parent, inst)) {
       inst->owner = parent;
       inst->next = parent->insts;
       parent->insts = inst;
-      present.insert(inst);
     }
   }
 }

@@ -1,7 +1,6 @@
 // Names of rewritten module copies, renumbered cells and new ports: a base and
 // a counter, each candidate checked against the names in use (hash sets built
 // once per module, not scans per candidate).
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -25,14 +24,27 @@ void check_counter(long n) {
 // The candidate text of make_name, without allocating a record string.
 void format_name(std::string& out, const char* base, long n, int kind) {
   char digits[24];
-  std::snprintf(digits, sizeof digits, "%ld", n);
+  char* end = digits + sizeof digits;
+  char* at = end;
+  unsigned long v = n < 0 ? 0UL - static_cast<unsigned long>(n) : static_cast<unsigned long>(n);
+  do {
+    *--at = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v);
+  if (n < 0) *--at = '-';
   out.assign(base ? base : "");
   if (kind == 10) out.push_back('-');
-  out.append(digits);
+  out.append(at, end);
 }
 
 using NameSet = std::unordered_set<std::string_view>;
 using NameCount = std::unordered_map<std::string_view, int>;
+
+// Only a name that ends in a number can equal a candidate (a base and its
+// counter); the sets keep no other names.
+bool ends_in_number(std::string_view s) {
+  return !s.empty() && s.back() >= '0' && s.back() <= '9';
+}
 
 bool is_kept_class(int cls) { return (cls >= C_REG && cls <= C_BGATE) || cls == C_MODULE; }
 
@@ -139,11 +151,11 @@ void inst_name(Module* m) {
   // constants, tristate buffers, clocked gates: a register may be called inv-1)
   NameSet taken;
   for (Pin* p : pins_of(m))
-    if (p->name && (m == top || p->used)) taken.insert(p->name);
+    if (p->name && (m == top || p->used) && ends_in_number(p->name)) taken.insert(p->name);
   for (ClassGroup* g : list_of(m->groups))
     if (g->first && is_kept_class(g->first->cls))
       for_each_in_group(g, [&](Instance* i) {
-        if (i->name) taken.insert(i->name);
+        if (i->name && ends_in_number(i->name)) taken.insert(i->name);
       });
 
   std::string cand;
@@ -167,7 +179,7 @@ void inst_name(Module* m) {
         for (;; ++counter) {
           check_counter(counter);
           format_name(cand, pcd, counter, 11);
-          if (!taken.count(cand)) break;
+          if (taken.empty() || !taken.count(cand)) break;
         }
         i->name = arena_strdup(cand.c_str());
         ++counter;
@@ -183,17 +195,22 @@ void pin_name(Module* m) {
   // used ports, and every instance written in the module: a kept cell named
   // like out1 would make the terminal out1.out ambiguous
   NameSet taken;
-  for (Pin* p : pins_of(m))
-    if (p->name && p->used) taken.insert(p->name);
-  for (ClassGroup* g : list_of(m->groups))
-    for_each_in_group(g, [&](Instance* i) {
-      if (i->name) taken.insert(i->name);
-    });
+  bool gathered = false;
+  auto gather = [&] {
+    gathered = true;
+    for (Pin* p : pins_of(m))
+      if (p->name && p->used && ends_in_number(p->name)) taken.insert(p->name);
+    for (ClassGroup* g : list_of(m->groups))
+      for_each_in_group(g, [&](Instance* i) {
+        if (i->name && ends_in_number(i->name)) taken.insert(i->name);
+      });
+  };
 
   long in_counter = 1, out_counter = 1;
   std::string cand;
   for (Pin* p : pins_of(m)) {
     if (p->name) continue;
+    if (!gathered) gather();
     bool input = p->dir == K_INPUT || p->dir == K_INPUT_CONNECTED;
     long& counter = input ? in_counter : out_counter;
     const char* base = input ? "in" : "out";
@@ -209,6 +226,16 @@ void pin_name(Module* m) {
 }
 
 void other_pin_name(Module* m) {
+  // only a module that holds a rewritten copy's instance has Nodes to name
+  bool holds_copy = false;
+  for (ClassGroup* g : list_of(m->groups)) {
+    const Instance* i = g->first;
+    if (i && i->cls == C_MODULE && i->module && i->module->kind == KIND_WRITABLE) {
+      holds_copy = true;
+      break;
+    }
+  }
+  if (!holds_copy && m->groups) return;
   for (Net* net : nets_of(m)) {
     if (net->type != K_TRISTATE && net->type != NET_SIGNAL) continue;
     for (Node* n : nodes_of(net)) {

@@ -115,23 +115,39 @@ struct Polarity {
     top->nets = net;
   }
 
+  // The first counted nets driven by high-, low-, "VDD" and "VSS".
+  Net* high = nullptr;
+  Net* low = nullptr;
+  Net* vdd = nullptr;
+  Net* vss = nullptr;
+  void find_constant(Net* net);
+  void find_supply(Net* net);
+
   void high_low();
   void vdd_vss();
   void reg_out(Instance* reg);
 };
 
+void Polarity::find_constant(Net* net) {
+  if (net->type != NET_SIGNAL || removed(net)) return;
+  int c = source_class(net);
+  if (c == C_HIGH && !high) high = net;
+  else if (c == C_LOW && !low) low = net;
+}
+
+void Polarity::find_supply(Net* net) {
+  if (net->type != NET_SIGNAL || removed(net) || source_class(net) != C_PIN) return;
+  const char* pin = net->source->pin_name;
+  if (same(pin, "VDD")) {
+    if (!vdd) vdd = net;
+  } else if (same(pin, "VSS")) {
+    if (!vss) vss = net;
+  }
+}
+
 // ---- constants ------------------------------------------------------------
 
 void Polarity::high_low() {
-  Net* p = nullptr;
-  Net* q = nullptr;
-  for (Net* net : nets_of(top)) {
-    if (p && q) break;
-    if (net->type != NET_SIGNAL || removed(net)) continue;
-    int c = source_class(net);
-    if (c == C_HIGH && !p) p = net;
-    else if (c == C_LOW && !q) q = net;
-  }
   auto make_driver = [](bool positive) {
     Instance* cell = make<Instance>();
     cell->cls = positive ? C_HIGH : C_LOW;
@@ -147,24 +163,12 @@ void Polarity::high_low() {
     cell->node = d;
     return d;
   };
-  serve(p, q, make_driver, [](bool) {});
+  serve(high, low, make_driver, [](bool) {});
 }
 
 // ---- supplies -------------------------------------------------------------
 
 void Polarity::vdd_vss() {
-  Net* p = nullptr;
-  Net* q = nullptr;
-  for (Net* net : nets_of(top)) {
-    if (p && q) break;
-    if (net->type != NET_SIGNAL || removed(net) || source_class(net) != C_PIN) continue;
-    const char* pin = net->source->pin_name;
-    if (same(pin, "VDD")) {
-      if (!p) p = net;
-    } else if (same(pin, "VSS")) {
-      if (!q) q = net;
-    }
-  }
   auto make_driver = [](bool positive) {
     const char* name = positive ? "VDD" : "VSS";
     // A top module port of this name already exists (on a control net, or
@@ -187,7 +191,7 @@ void Polarity::vdd_vss() {
     if (!pin->node) pin->node = d;
     return d;
   };
-  serve(p, q, make_driver, [](bool) {});
+  serve(vdd, vss, make_driver, [](bool) {});
 }
 
 // ---- registers ------------------------------------------------------------
@@ -226,54 +230,74 @@ const char* renamed_output(const Instance* g) {
   }
 }
 
+// The driving Node of a counted net, renamed as its gate's flags say.
+void rename_source(Net* net) {
+  if (net->type != K_TRISTATE && net->type != NET_SIGNAL) return;
+  if (!net->source || !net->source->target) return;
+  if (const char* name = renamed_output(net->source->target))
+    net->source->pin_name = arena_strdup(name);
+}
+
+// Every output of such a gate, also where it is not its net's source (a net
+// with several drivers).
+void rename_outputs(Instance* g) {
+  const char* name = renamed_output(g);
+  if (!name) return;
+  for (Node* n : ring_of(g)) {
+    if (n->dir != K_OUTPUT && n->dir != K_OUTPUT_CONNECTED) continue;
+    if (!same(n->pin_name, name)) n->pin_name = arena_strdup(name);
+  }
+}
+
+void take_class(Instance* i) {
+  if (i->dual) i->cls = dual_class(i);
+  if (i->negate) i->cls = negate_class(i);
+}
+
 }  // namespace
 
 // ---- entry points ---------------------------------------------------------
 
 void output() {
-  out_nout();
+  // One pass over the nets and one over the instances do, in this order,
+  // what out_nout, high_low, vdd_vss, reg_out and the class change do one
+  // after the other: none of them reads what another one changes.
   Polarity pol;
+  for (Net* net : nets_of(top)) {
+    rename_source(net);
+    pol.find_constant(net);
+    pol.find_supply(net);
+  }
   pol.high_low();
   pol.vdd_vss();
-  if (reg_exist == 1) {
-    for (Instance* i : insts_of(top))
-      if (is_register_class(i->cls)) pol.reg_out(i);
+  for (Instance* i : insts_of(top)) {
+    rename_outputs(i);
+    if (reg_exist == 1 && is_register_class(i->cls)) pol.reg_out(i);
+    take_class(i);
   }
   pol.flush();
-
-  // flipped and negated gates take their classes
-  for (Instance* i : insts_of(top)) {
-    if (i->dual) i->cls = dual_class(i);
-    if (i->negate) i->cls = negate_class(i);
-  }
 }
 
 void out_nout() {
-  // the driving Node of every counted net
-  for (Net* net : nets_of(top)) {
-    if (net->type != K_TRISTATE && net->type != NET_SIGNAL) continue;
-    if (!net->source || !net->source->target) continue;
-    if (const char* name = renamed_output(net->source->target))
-      net->source->pin_name = arena_strdup(name);
-  }
-  // every other output of such a gate (a net with several drivers)
-  for (Instance* g : insts_of(top)) {
-    const char* name = renamed_output(g);
-    if (!name) continue;
-    for (Node* n : ring_of(g)) {
-      if (n->dir != K_OUTPUT && n->dir != K_OUTPUT_CONNECTED) continue;
-      if (!same(n->pin_name, name)) n->pin_name = arena_strdup(name);
-    }
-  }
+  for (Net* net : nets_of(top)) rename_source(net);
+  for (Instance* g : insts_of(top)) rename_outputs(g);
 }
 
 void high_low() {
   Polarity pol;
+  for (Net* net : nets_of(top)) {
+    if (pol.high && pol.low) break;
+    pol.find_constant(net);
+  }
   pol.high_low();
 }
 
 void vdd_vss() {
   Polarity pol;
+  for (Net* net : nets_of(top)) {
+    if (pol.vdd && pol.vss) break;
+    pol.find_supply(net);
+  }
   pol.vdd_vss();
 }
 
