@@ -204,16 +204,14 @@ struct Builder {
     }
     // one pin named in two nets joins them
     for (FlatCell& c : cells) {
+      std::stable_sort(c.pins.begin(), c.pins.end(),
+                       [](const PinConn& a, const PinConn& b) { return std::strcmp(a.pin, b.pin) < 0; });
       std::vector<PinConn> kept;
       for (const PinConn& pc : c.pins) {
-        bool dup = false;
-        for (const PinConn& k : kept)
-          if (std::strcmp(k.pin, pc.pin) == 0) {
-            unite(k.net, pc.net);
-            dup = true;
-            break;
-          }
-        if (!dup) kept.push_back(pc);
+        if (!kept.empty() && std::strcmp(kept.back().pin, pc.pin) == 0)
+          unite(kept.back().net, pc.net);
+        else
+          kept.push_back(pc);
       }
       c.pins.swap(kept);
     }
