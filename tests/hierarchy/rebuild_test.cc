@@ -1079,3 +1079,86 @@ TEST(RebuildDeviation, EveryDrivingPinOfANegatedGateIsRenamed) {
 )"}});
   EXPECT_EQ(vorq_test::reread("top", r), 1);
 }
+
+// ---- flat mode: what has no place in the one written module --------------------------
+
+TEST(RebuildFlat, TerminalsOfFlattenedCopiesGo) {
+  Rebuilt r = rebuild("top", kUndeclared, {}, 3);
+  expect_files(r, {
+      {"top.nld",
+       R"((def-module	top
+	(def-pin	z	type output)
+	(def-pin	nc	type unused-connected)
+	(def-pin	a	type input)
+
+	(def-comp	ninv-	ninv-1)
+	(def-comp	and--2	and-1)
+	(def-comp	inv-	inv-1)
+
+	(def-net	a	and-1.in1	inv-1.in)
+	(def-net	and-1.in2	inv-1.nout)
+	(def-net	nc)
+	(def-net	ninv-1.in	and-1.out)
+	(def-net	ninv-1.out	z)
+)
+)"}});
+  expect_sound("top", r);
+}
+
+TEST(RebuildFlat, SupplyPortsOfCopiesBecomeTopPorts) {
+  Rebuilt r = rebuild("top", kConstants, {}, 3);
+  expect_files(r, {
+      {"top.nld",
+       R"((def-module	top
+	(def-pin	y5	type output)
+	(def-pin	y4	type output)
+	(def-pin	y3	type output)
+	(def-pin	y2	type output)
+	(def-pin	y1	type output)
+	(def-pin	a	type input)
+	(def-pin	VSS	type global)
+	(def-pin	VDD	type global)
+
+	(def-comp	low-	s2/k0)
+	(def-comp	and--3	and-1)
+	(def-comp	and--3	and-2)
+	(def-comp	or--2	or-1)
+	(def-comp	or--2	or-2)
+	(def-comp	nor--2	nor-1)
+
+	(def-net	or-2.in2	s2/k0.nout	or-1.in2	and-2.in2)
+	(def-net	VDD	and-1.in3	and-2.in3)
+	(def-net	nor-1.in1	VSS	and-1.in2)
+	(def-net	and-2.in1	or-2.in1	and-1.in1	or-1.in1	a	nor-1.in2)
+	(def-net	nor-1.nout	y1)
+	(def-net	and-2.out	y2)
+	(def-net	and-1.out	y3)
+	(def-net	or-2.out	y4)
+	(def-net	or-1.out	y5)
+)
+)"}});
+  expect_sound("top", r);
+}
+
+TEST(RebuildFlat, RegistersOfUnreachedCopiesAreKept) {
+  Rebuilt r = rebuild("top", kLostRegister, {}, 3);
+  expect_files(r, {
+      {"top.nld",
+       R"((def-module	top
+	(def-pin	y	type output)
+	(def-pin	a	type input)
+
+	(def-comp	reg-1	s/r)
+	(def-comp	high-	s/h)
+	(def-comp	and--2	and-1)
+	(def-comp	inv-	inv-1)
+
+	(def-net	s/r.m_clock	s/h.out)
+	(def-net	s/r.nout	s/r.in)
+	(def-net	a	and-1.in1	inv-1.in)
+	(def-net	and-1.in2	inv-1.nout)
+	(def-net	and-1.out	y)
+)
+)"}});
+  expect_sound("top", r);
+}
