@@ -3,6 +3,7 @@
 // resolution after reduction.
 #include <cstdio>
 #include <optional>
+#include <vector>
 
 #include "flatten/flatten_detail.h"
 
@@ -130,11 +131,61 @@ int protect_net(Net* net, Lookup& lk) {
 // Indexes of the flat net list for the unlinks of one unprotection.
 struct Unprotect {
   std::optional<NetIndex> flat_nets;
-  bool unlink_flat(Net* net) {
+  // hierarchy connections met on private nets that flattening never merged
+  std::vector<Node*> loose;
+  NetIndex& flat() {
     if (!flat_nets) flat_nets.emplace(&top->nets);
-    return flat_nets->unlink(net);
+    return *flat_nets;
   }
+  bool unlink_flat(Net* net) { return flat().unlink(net); }
 };
+
+bool is_flattened_boundary(Node* n) {
+  Cell* t = n->target;
+  if (t->cls == C_MODULE) return t->module && t->module->kind == KIND_WRITABLE;
+  return t->cls == C_PIN && t->owner != top && t->owner->kind == KIND_WRITABLE && n->dir != K_GLOBAL;
+}
+
+// The other side of a hierarchy connection, through the module copy's own
+// records (the instance lists of flattened modules are empty by now).
+Node* other_side(Node* n) {
+  Cell* t = n->target;
+  if (t->cls == C_MODULE) {
+    Pin* p = t->module->pins ? pin_f(n->pin_name, t->module) : nullptr;
+    return p ? p->node : nullptr;
+  }
+  Instance* inst = t->owner->inst;
+  if (!inst) return nullptr;
+  for (Node* k : ring_of(inst))
+    if (same_name(k->pin_name, n->pin_name)) return k;
+  return nullptr;
+}
+
+// A boundary protected on both sides kept its two private nets apart through
+// flattening; with the stickies gone, its two sides are on typed nets again.
+// Merge them, as flattening merges every other boundary.
+int join_loose_boundaries(Unprotect& u) {
+  for (Node* n : u.loose) {
+    Node* partner = other_side(n);
+    Net* X = n->net;
+    if (n->pair || !partner || partner->pair || !X || !partner->net || partner->net == X) continue;
+    if (!is_counted_type(X->type) || !is_counted_type(partner->net->type)) continue;
+    Node* pred = nullptr;
+    Node* k = X->nodes;
+    while (k && k != n) {
+      pred = k;
+      k = k->next;
+    }
+    if (!k) continue;
+    ScanNet s(X);
+    MergeStep r = merge_into(s, pred, n, partner, u.flat());
+    s.settle();
+    if (!r.ok) return 0;
+    X->source = driver_of(X);
+    if (!X->source) return 0;
+  }
+  return 1;
+}
 
 enum class Outcome { remove, inverter, buffer };
 
@@ -228,6 +279,12 @@ int remove_sticky(Instance* sticky, Instance** walked, Instance* walked_pred, Un
     unlink_instance(sticky, owner->kind == KIND_WRITABLE ? top : owner);
   }
 
+  // a private net that flattening never merged: its hierarchy connection
+  for (Net* net : {in_net, out_net})
+    if (net->type == 0)
+      for (Node* n : nodes_of(net))
+        if (is_flattened_boundary(n)) u->loose.push_back(n);
+
   // the other net's Nodes to the head of the survivor
   while (Node* n = gone->nodes) {
     gone->nodes = n->next;
@@ -291,14 +348,14 @@ int unprotect_irreversible_nets() {
       c = next;
     }
   }
-  return 1;
+  return join_loose_boundaries(u);
 }
 
 int remove_the_sticky(Instance* sticky) {
   if (!top) return 0;
   Unprotect u;
   bool left = false;
-  return remove_sticky(sticky, nullptr, nullptr, &u, &left);
+  return remove_sticky(sticky, nullptr, nullptr, &u, &left) ? join_loose_boundaries(u) : 0;
 }
 
 }  // namespace vorq

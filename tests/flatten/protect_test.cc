@@ -155,8 +155,8 @@ TEST_F(FlattenTest, UntypedPrivateNetNeverAbsorbsPadNet) {
 }
 
 // Both sides of one boundary protected (a pad outside, a bidirectional cell
-// inside): the boundary stays as it was, and unprotection gives each side its
-// own net back.
+// inside): flattening keeps the two private nets apart, and unprotection,
+// with both stickies gone, merges the boundary like any other.
 TEST_F(FlattenTest, BoundaryProtectedOnBothSides) {
   load(R"((def-module top (def-pin p type bidirect) (def-comp m u1) (def-net p u1.a)))",
        {{"m.nld", R"((def-module m (def-pin a type input) (def-comp PADX x1) (def-comp and--2 g)
@@ -164,19 +164,26 @@ TEST_F(FlattenTest, BoundaryProtectedOnBothSides) {
         {"PADX.pcd", "(def-module PADX (def-pin io type bidirect))"}});
   ASSERT_EQ(run_flat(), 1);
   EXPECT_EQ(stickies(), 2);
-  ASSERT_EQ(run_unprotect(), 1);
-  EXPECT_EQ(stickies(), 0);
   Node* ua = pin("", "u1", "a");
   Node* a = port("u1", "a");
-  EXPECT_EQ(ua->net, port("", "p")->net);
-  EXPECT_TRUE(on_net(ua, ua->net));
-  EXPECT_EQ(ua->net->type, K_TRISTATE);
-  EXPECT_EQ(a->net, pin("u1", "x1", "io")->net);
-  EXPECT_TRUE(on_net(a, a->net));
-  EXPECT_EQ(pin("u1", "g", "in1")->net, a->net);
+  EXPECT_EQ(ua->net->type, 0);
+  EXPECT_EQ(a->net->type, 0);
+  EXPECT_NE(ua->net, a->net);
   EXPECT_EQ(ua->pair, nullptr);
-  EXPECT_EQ(a->net->source, a);
-  EXPECT_EQ(count_nets(top), 2);
+
+  ASSERT_EQ(run_unprotect(), 1);
+  EXPECT_EQ(stickies(), 0);
+  Net* net = port("", "p")->net;
+  EXPECT_EQ(net->type, K_TRISTATE);
+  EXPECT_EQ(pin("u1", "x1", "io")->net, net);
+  EXPECT_EQ(pin("u1", "g", "in1")->net, net);
+  EXPECT_EQ(count_nodes(net), 3);
+  EXPECT_EQ(ua->pair, a);
+  EXPECT_EQ(a->pair, ua);
+  EXPECT_FALSE(on_net(ua, ua->net));
+  EXPECT_FALSE(on_net(a, a->net));
+  EXPECT_TRUE(on_net(net->source, net));
+  EXPECT_EQ(count_nets(top), 1);
 }
 
 const char* kTristateOut = R"((def-module top (def-pin p type bidirect) (def-pin e type input)
@@ -249,25 +256,6 @@ TEST_F(FlattenTest, SurgeryFailures) {
   Net* h = pin("", "h1", "out")->net;
   h->source = pin("", "h1", "out");
   EXPECT_EQ(err_of([&] { return merge_net_h_l(empty, h); }), "vorq: empty net internally appered, sorry.\n");
-}
-
-// The public merge: the Node to go on at and the negation it applies.
-TEST_F(FlattenTest, MergeNetJoinsAtAnInverter) {
-  load(R"((def-module top (def-pin a type input) (def-pin y type output) (def-pin z type output)
-    (def-comp inv- i1) (def-comp and--2 g1 g2)
-    (def-net a g2.in1 i1.in) (def-net i1.nout g1.in1) (def-net g1.out y) (def-net g2.out z)))");
-  use_check(top);
-  init_weight(top);
-  net_type_set_wt_ctr_source(top);
-  Net* a = port("", "a")->net;
-  // a's list: i1.in, g2.in1, a
-  Node* next = merge_net(pin("", "i1", "in"), pin("", "i1", "nout"), top);
-  EXPECT_EQ(next, pin("", "g2", "in1"));
-  EXPECT_EQ(pin("", "g1", "in1")->net, a);
-  EXPECT_EQ(weights(pin("", "g1", "in1")), W(-1, -1));
-  EXPECT_EQ(weights(pin("", "g2", "in1")), W(1, 1));
-  EXPECT_EQ(count_nodes(a), 3);
-  EXPECT_EQ(count_nets(top), 3);
 }
 
 }  // namespace
