@@ -1162,3 +1162,62 @@ TEST(RebuildFlat, RegistersOfUnreachedCopiesAreKept) {
 )"}});
   expect_sound("top", r);
 }
+
+// Kept names under their paths stay unique in the one file, and renumbered
+// cells skip them: a top register named u/r beside u's own r, a top register
+// named inv-1 beside the inverters.
+const Files kFlatNames = {
+    {"top.nld",
+     "(def-module top\n"
+     " (def-pin clk type input)\n"
+     " (def-pin d type input)\n"
+     " (def-pin y type output)\n"
+     " (def-pin y2 type output)\n"
+     " (def-pin y3 type output)\n"
+     " (def-comp S u)\n"
+     " (def-comp reg-1 u/r inv-1)\n"
+     " (def-comp inv- n1)\n"
+     " (def-net clk u.clk u/r.m_clock inv-1.m_clock)\n"
+     " (def-net d u.d u/r.in n1.in)\n"
+     " (def-net n1.nout inv-1.in)\n"
+     " (def-net u/r.out y)\n"
+     " (def-net inv-1.out y2)\n"
+     " (def-net u.q y3))\n"},
+    {"S.nld",
+     "(def-module S\n"
+     " (def-pin clk type input)\n"
+     " (def-pin d type input)\n"
+     " (def-pin q type output)\n"
+     " (def-comp reg-1 r)\n"
+     " (def-net clk r.m_clock)\n"
+     " (def-net d r.in)\n"
+     " (def-net r.out q))\n"},
+};
+
+TEST(RebuildFlat, KeptNamesStayUnique) {
+  Rebuilt r = rebuild("top", kFlatNames, {}, 3);
+  expect_files(r, {
+      {"top.nld",
+       R"((def-module	top
+	(def-pin	y3	type output)
+	(def-pin	y2	type output)
+	(def-pin	y	type output)
+	(def-pin	d	type input)
+	(def-pin	clk	type input)
+
+	(def-comp	reg-1	u/r#2)
+	(def-comp	reg-1	u/r)
+	(def-comp	reg-1	inv-1)
+	(def-comp	inv-	inv-2)
+
+	(def-net	inv-1.m_clock	u/r.m_clock	clk	u/r#2.m_clock)
+	(def-net	u/r#2.in	d	u/r.in	inv-2.in)
+	(def-net	inv-1.in	inv-2.nout)
+	(def-net	u/r.out	y)
+	(def-net	inv-1.out	y2)
+	(def-net	u/r#2.out	y3)
+)
+)"}});
+  // (the input itself has two registers at the path u/r: nothing to compare)
+  EXPECT_EQ(vorq_test::reread("top", r), 1);
+}
