@@ -24,7 +24,7 @@ inline bool is_output_dir(int d) { return d == K_OUTPUT || d == K_OUTPUT_CONNECT
 inline bool is_counted_type(int t) { return t == K_TRISTATE || t == NET_SIGNAL; }
 inline bool same_name(const char* a, const char* b) { return a && b && std::strcmp(a, b) == 0; }
 
-// ---- list index ---------------------------------------------------------
+// ---- taking nets out of a module ---------------------------------------
 
 // A map from records to records by address: open addressing, linear probing,
 // no allocation per entry. Erased entries leave tombstones.

@@ -151,7 +151,7 @@ bool is_flattened_boundary(Node* n) {
 Node* other_side(Node* n) {
   Cell* t = n->target;
   if (t->cls == C_MODULE) {
-    Pin* p = t->module->pins ? pin_f(n->pin_name, t->module) : nullptr;
+    Pin* p = n->pin_name ? pin_f(n->pin_name, t->module) : nullptr;
     return p ? p->node : nullptr;
   }
   Instance* inst = t->owner->inst;
@@ -257,8 +257,9 @@ int remove_sticky(Instance* sticky, Instance** walked, Instance* walked_pred, Un
     return 1;
   }
 
-  // which net survives; an untyped net never absorbs a typed one on equal
-  // counts, and never at all
+  // the larger net survives; on equal counts the out-net, unless it is
+  // untyped and the in-net is not. An untyped survivor would be dropped with
+  // the typed net's connections: refuse it.
   bool out_survives;
   if (in_count != out_count)
     out_survives = out_count > in_count;
