@@ -476,6 +476,21 @@ struct Builder {
     }
   }
 
+  // The nets on the walk (marked 1 on the stack, in walk order) from `y` to
+  // the top close a loop; names some of them.
+  [[noreturn]] void loop(const std::vector<uint32_t>& stack, uint32_t y) {
+    std::vector<uint32_t> path;
+    bool on = false;
+    for (uint32_t n : stack) {
+      if (n == y && color[n] == 1) on = true;
+      if (on && color[n] == 1 && (path.empty() || path.back() != n)) path.push_back(n);
+    }
+    std::string what = "combinational loop through " + net_name(y);
+    for (size_t i = 1; i < path.size() && i < 8; ++i) what += " <- " + net_name(path[i]);
+    if (path.size() > 8) what += " <- ...";
+    fail(what);
+  }
+
   void evaluate() {
     size_t n = drivers.size();
     value.assign(n, SIG_X);
@@ -498,7 +513,7 @@ struct Builder {
         }
         color[x] = 1;
         for_each_dep(x, [&](uint32_t y) {
-          if (color[y] == 1) fail("combinational loop through " + net_name(y));
+          if (color[y] == 1) loop(stack, y);
           if (color[y] == 0) stack.push_back(y);
         });
       }
