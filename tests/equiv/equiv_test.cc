@@ -266,6 +266,29 @@ TEST(EquivTristate, BusIsComparedOnlyWhereDefined) {
   expect_refuted(shorted("a"), single, "port y");
 }
 
+TEST(EquivTristate, BlackBoxTristatePinsAndBidirectionalPortsShareBuses) {
+  // bus w: a buffer (a while e is 0) and a black box's tristate pin; the top
+  // bidirectional port io: a buffer (b while f is 0) and the outside world
+  Files ro = {{"MEM.pcd", "(def-module MEM (def-pin Q type tristate) (def-pin OE type input))"}};
+  auto design = [&](const std::string& a_net, const std::string& f_net) {
+    return Side{"t",
+                {{"t.nld", "(def-module t (def-pin a type input) (def-pin b type input) (def-pin e type input)"
+                           " (def-pin f type input) (def-pin io type bidirect) (def-pin y type output)"
+                           " (def-pin z type output) (def-comp MEM m) (def-comp ts_buf- t1 t2)"
+                           " (def-comp inv- i1 i2 i3) (def-net e t1.nenb m.OE)" + a_net + f_net +
+                           " (def-net b t2.in) (def-net t2.out io i3.in) (def-net i3.nout z)"
+                           " (def-net t1.out m.Q y))"}},
+                ro};
+  };
+  Side gold = design(" (def-net a t1.in)", " (def-net f t2.nenb)");
+  Side twice = design(" (def-net a i1.in) (def-net i1.nout i2.in) (def-net i2.nout t1.in)", " (def-net f t2.nenb)");
+  Side a_inverted = design(" (def-net a i1.in) (def-net i1.nout t1.in)", " (def-net f t2.nenb)");
+  Side f_inverted = design(" (def-net a t1.in)", " (def-net f i1.in) (def-net i1.nout t2.nenb)");
+  expect_equivalent(gold, twice);
+  expect_refuted(gold, a_inverted, "port y");
+  expect_refuted(gold, f_inverted, "port io");
+}
+
 // ---- hierarchy ----------------------------------------------------------------
 
 const char* HIER_TOP = R"((def-module t (def-pin a type input) (def-pin b type input) (def-pin clk type input)
