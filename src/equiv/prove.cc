@@ -27,7 +27,8 @@ constexpr int RANDOM_ROUNDS = 64;    // rounds of 64 random patterns
 
 struct MiterPoint {
   const std::string* key;
-  Lit diff;  // true where the two designs disagree
+  Lit diff;           // true where the two designs disagree
+  const char* where;  // "" in both designs, else which one alone has it
 };
 
 // Points where the two sides disagree: the definedness differs, or both are
@@ -41,7 +42,8 @@ std::vector<MiterPoint> build_miter(Aig& g, const Network& gold, const Network& 
     Sig x = a == gold.points.end() ? SIG_X : a->second;
     Sig y = b == fresh.points.end() ? SIG_X : b->second;
     Lit diff = g.or2(g.xor2(x.d, y.d), g.and2(x.d, g.xor2(x.v, y.v)));
-    pts.push_back({&key, diff});
+    const char* where = a == gold.points.end() ? " (only in new)" : b == fresh.points.end() ? " (only in gold)" : "";
+    pts.push_back({&key, diff, where});
   };
   for (const std::string& k : gold.keys) one(k);
   for (const std::string& k : fresh.keys)
@@ -70,7 +72,7 @@ std::string not_equivalent(const Aig& g, const FreeValues& free, const std::vect
   }
   std::string line = "not equivalent: " + std::to_string(bad.size()) + " of " + std::to_string(pts.size()) +
                      " observation points differ under one counterexample:";
-  for (size_t i = 0; i < bad.size() && i < SHOWN_POINTS; ++i) line += (i ? ", " : " ") + *bad[i]->key;
+  for (size_t i = 0; i < bad.size() && i < SHOWN_POINTS; ++i) line += (i ? ", " : " ") + *bad[i]->key + bad[i]->where;
   if (bad.size() > SHOWN_POINTS) line += ", ...";
   return line;
 }
