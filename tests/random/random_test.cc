@@ -3,10 +3,11 @@
 // 0; vorq reads its own output again; vorq-equiv proves each output equal to
 // the input. A failing seed is printed with the commands that replay it.
 //
-// Environment: VORQ_RANDOM_SEEDS (how many seeds, default 40), VORQ_RANDOM_FIRST
-// (first seed, default 1), VORQ_RANDOM_GEN_OPTS (more vorq-gen options, such
-// as "--cells 3000 --depth 6"), VORQ_RANDOM_KEEP (keep the folders of passing
-// seeds too). Seeds that once failed are kept in regression_seeds.txt.
+// Environment: VORQ_RANDOM_SEEDS (how many seeds; default 150, 40 under the
+// sanitizers), VORQ_RANDOM_FIRST (first seed, default 1), VORQ_RANDOM_GEN_OPTS
+// (more vorq-gen options, such as "--cells 3000 --depth 6"), VORQ_RANDOM_KEEP
+// (keep the folders of passing seeds too). Seeds that once failed are kept in
+// regression_seeds.txt.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -45,7 +46,10 @@ long env_number(const char* name, long dflt) {
 }
 
 std::vector<SeedCase> fresh_seeds() {
-  long n = env_number("VORQ_RANDOM_SEEDS", 40);
+#ifndef VORQ_RANDOM_DEFAULT_SEEDS
+#define VORQ_RANDOM_DEFAULT_SEEDS 40
+#endif
+  long n = env_number("VORQ_RANDOM_SEEDS", VORQ_RANDOM_DEFAULT_SEEDS);
   long first = env_number("VORQ_RANDOM_FIRST", 1);
   std::vector<std::string> opts;
   if (const char* o = std::getenv("VORQ_RANDOM_GEN_OPTS")) {
