@@ -1221,3 +1221,52 @@ TEST(RebuildFlat, KeptNamesStayUnique) {
   // (the input itself has two registers at the path u/r: nothing to compare)
   EXPECT_EQ(vorq_test::reread("top", r), 1);
 }
+
+// Complement loads of VDD need VSS, whose top module port sits on a control
+// net: the port is taken up, not made a second time.
+const Files kVssOnControlNet = {
+    {"top.nld",
+     "(def-module top\n"
+     " (def-pin VDD type global)\n"
+     " (def-pin VSS type global)\n"
+     " (def-pin clk type input)\n"
+     " (def-pin a type input)\n"
+     " (def-pin y type output)\n"
+     " (def-pin q type output)\n"
+     " (def-comp regr-1 r)\n"
+     " (def-comp inv- n1)\n"
+     " (def-comp and--2 g1)\n"
+     " (def-net VSS r.p_reset)\n"
+     " (def-net clk r.m_clock)\n"
+     " (def-net a r.in g1.in1)\n"
+     " (def-net r.out q)\n"
+     " (def-net VDD n1.in)\n"
+     " (def-net n1.nout g1.in2)\n"
+     " (def-net g1.out y))\n"},
+};
+
+TEST(RebuildDeviation, ComplementOfVddTakesUpTheExistingVssPort) {
+  Rebuilt r = rebuild("top", kVssOnControlNet);
+  expect_files(r, {
+      {"top.nld",
+       R"((def-module	top
+	(def-pin	q	type output)
+	(def-pin	y	type output)
+	(def-pin	a	type input)
+	(def-pin	clk	type input)
+	(def-pin	VSS	type global)
+	(def-pin	VDD	type global)
+
+	(def-comp	and--2	and-1)
+	(def-comp	regr-1	r)
+
+	(def-net	r.p_reset	VSS)
+	(def-net	r.m_clock	clk)
+	(def-net	and-1.in1	r.in	a)
+	(def-net	q	r.out)
+	(def-net	y	and-1.out)
+	(def-net	and-1.in2	VSS)
+)
+)"}});
+  expect_sound("top", r);
+}
