@@ -109,6 +109,7 @@ Outcome run_tool(const std::string& program, const std::vector<std::string>& arg
     if (o < 0 || e < 0) _exit(127);
     dup2(o, 1);
     dup2(e, 2);
+    alarm(300);  // a run that hangs ends with SIGALRM (status 142)
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
