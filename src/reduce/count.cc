@@ -91,6 +91,7 @@ struct Counts final : WeightObserver {
   void weights_changed(Node* n, int old_wt, int old_phase) override {
     hash ^= node_key(n, old_wt, old_phase) ^ node_key(n, n->wt, n->phase);
     if (old_wt == n->wt) return;
+    if ((old_wt == 1) != (n->wt == 1)) detail::phase_changed(n);
     Net* net = n->net;
     if (!net || on_xor(n)) return;
     auto it = counted.find(net);
@@ -149,6 +150,7 @@ void begin_counting() {
 }
 
 void end_counting() {
+  detail::forget_groups();
   if (!active) return;
   set_weight_observer(nullptr);
   delete active;
@@ -283,6 +285,7 @@ const std::vector<Net*>& driven_nets(Cell* comp) {
 }
 
 void components_changed() {
+  forget_groups();
   if (active) {
     active->index_built = false;
     active->by_comp.clear();

@@ -1,5 +1,14 @@
 // Global reduction: sub-components of one component (gates joined by in-phase
 // connections) and the search for the first one whose flip improves the design.
+//
+// `plus_factor` and the `rev_sub_comp_*` searches build and walk the
+// sub-component list of the records. The global steps of the reduction passes
+// reach the same decisions without rebuilding the whole list at every step:
+// a sub-component is resolved when the walk first reaches one of its members,
+// and stays resolved until one of its in-phase connections changes.
+#include <algorithm>
+#include <cstdint>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -14,11 +23,21 @@ bool grouping(int cls, bool with_xor) {
   return cls >= C_NINV && cls <= C_OAI;
 }
 
-// Building the sub-components of one component in one pass over it. As for
-// the components, `sub_comp` serves as the parent link of a union-find whose
-// roots are the heads, and `sub_comp_link` of a head holds the last member of
-// its chain until the list is linked; the heads, chains and list order come
-// out as relinking would leave them.
+bool tried_head(const Cell* s, bool with_xor) {
+  if (!is_gate_class(s->cls)) return false;
+  return with_xor || !is_xor_class(s->cls);
+}
+
+bool better(bool by_weight, int inv0, int wt0, int inv1, int wt1) {
+  return inv1 < inv0 || (by_weight && inv1 == inv0 && wt1 < wt0);
+}
+
+// ---- the sub-component list of the records ----------------------------------
+
+// Builds the sub-components of one component in one pass over it. `sub_comp`
+// serves as the parent link of a union-find whose roots are the heads, and
+// `sub_comp_link` of a head holds the last member of its chain until the list
+// is linked; heads, chains and list order come out as relinking leaves them.
 struct SubBuild {
   std::vector<Cell*> members;  // in comp_next order
 
@@ -85,55 +104,332 @@ SubBuild& sub_build() {
   return b;
 }
 
-bool tried_head(const Cell* s, bool with_xor) {
-  if (!is_gate_class(s->cls)) return false;
-  return with_xor || !is_xor_class(s->cls);
-}
-
-Cell* search_by_count(bool with_xor) {
-  int before = count_inv(top);
+Cell* search_list(bool with_xor, bool by_weight) {
+  int inv0 = count_inv(top), wt0 = by_weight ? count_wt() : 0;
   for (Cell* s = start_sub_comp; s; s = s->sub_comp_link) {
     if (!tried_head(s, with_xor) || !is_reversible_sub_comp_tmp(s)) continue;
     rev_sub_comp_tmp(s);
-    int after = count_inv(top);
+    int inv1 = count_inv(top), wt1 = by_weight ? count_wt() : 0;
     detail::check_counts();
-    if (after < before) return s;
+    if (better(by_weight, inv0, wt0, inv1, wt1)) return s;
     rev_sub_comp_tmp(s);
   }
   return nullptr;
 }
 
-Cell* search_by_weight(bool with_xor) {
-  int inv0 = count_inv(top), wt0 = count_wt();
-  for (Cell* s = start_sub_comp; s; s = s->sub_comp_link) {
-    if (!tried_head(s, with_xor) || !is_reversible_sub_comp_tmp(s)) continue;
-    rev_sub_comp_tmp(s);
-    int inv1 = count_inv(top), wt1 = count_wt();
-    detail::check_counts();
-    if (inv1 < inv0 || (inv1 == inv0 && wt1 < wt0)) return s;
-    rev_sub_comp_tmp(s);
+// ---- resolved on demand ---------------------------------------------------------
+
+// The in-phase connections that can join members of one component: a load of
+// a signal net driven by a grouping member, on a grouping member. Whether one
+// joins is read from the load's weight when a sub-component is resolved.
+// Positions are those of comp_next; edges are kept in the order in which the
+// build meets them (nets in list order, Nodes in net order).
+struct Edges {
+  Cell* comp = nullptr;
+  std::vector<Cell*> mem;
+  std::unordered_map<Cell*, int> pos;
+  struct DrivenNet {
+    int driver;
+    int first, last;  // its edges
+  };
+  std::vector<DrivenNet> nets;
+  std::vector<Node*> e_node;
+  std::vector<int> e_net, e_target;
+  std::vector<uint8_t> e_xor;     // driver or load on an exclusive-OR cell
+  std::vector<uint8_t> in_phase;  // the load's wt was +1 when last looked at
+  std::unordered_map<Node*, int> edge_of;
+  // nets driven by each member, and edges into each member (CSR)
+  std::vector<int> out_first, out;
+  std::vector<int> in_first, in;
+
+  void build(Cell* c) {
+    *this = Edges();
+    comp = c;
+    for (Cell* m = c; m; m = m->comp_next) {
+      pos.emplace(m, int(mem.size()));
+      mem.push_back(m);
+    }
+    for (Net* net : detail::driven_nets(c)) {
+      if (net->type != NET_SIGNAL) continue;
+      Cell* d = net->source->target;
+      if (!grouping(d->cls, true)) continue;
+      DrivenNet dn{pos.at(d), int(e_node.size()), 0};
+      for (Node* n : nodes_of(net)) {
+        Cell* t = n->target;
+        if (!t || !grouping(t->cls, true) || t->comp != c) continue;
+        edge_of.emplace(n, int(e_node.size()));
+        e_node.push_back(n);
+        e_net.push_back(int(nets.size()));
+        e_target.push_back(pos.at(t));
+        e_xor.push_back(is_xor_class(d->cls) || is_xor_class(t->cls));
+        in_phase.push_back(n->wt == 1);
+      }
+      dn.last = int(e_node.size());
+      nets.push_back(dn);
+    }
+    size_t n = mem.size();
+    out_first.assign(n + 1, 0);
+    in_first.assign(n + 1, 0);
+    for (const DrivenNet& dn : nets) ++out_first[size_t(dn.driver) + 1];
+    for (int t : e_target) ++in_first[size_t(t) + 1];
+    for (size_t i = 0; i < n; ++i) {
+      out_first[i + 1] += out_first[i];
+      in_first[i + 1] += in_first[i];
+    }
+    out.resize(nets.size());
+    in.resize(e_node.size());
+    std::vector<int> fill_out(out_first.begin(), out_first.end() - 1);
+    std::vector<int> fill_in(in_first.begin(), in_first.end() - 1);
+    for (size_t k = 0; k < nets.size(); ++k) out[size_t(fill_out[size_t(nets[k].driver)]++)] = int(k);
+    for (size_t e = 0; e < e_node.size(); ++e) in[size_t(fill_in[size_t(e_target[e])]++)] = int(e);
   }
-  return nullptr;
-}
+};
+
+// The sub-components of one grouping (with or without exclusive-OR cells),
+// each resolved when first needed and dropped when a connection in or at it
+// changes.
+struct Groups {
+  explicit Groups(bool x) : with_xor(x) {}
+  bool with_xor;
+  const Edges* g = nullptr;
+  std::vector<int> gid;  // sub-component of each member; -1 unresolved
+  struct Group {
+    int head;
+    std::vector<int> members;
+  };
+  std::vector<Group> groups;
+  std::vector<int> free_slots;
+  std::vector<int> parent, stack, net_list;
+
+  void reset(const Edges* e) {
+    g = e;
+    gid.assign(e->mem.size(), -1);
+    parent.assign(e->mem.size(), 0);
+    groups.clear();
+    free_slots.clear();
+  }
+
+  bool usable(int e) const {
+    return g->in_phase[size_t(e)] && (with_xor || !g->e_xor[size_t(e)]);
+  }
+
+  void drop(int member) {
+    int k = gid[size_t(member)];
+    if (k < 0) return;
+    for (int m : groups[size_t(k)].members) gid[size_t(m)] = -1;
+    groups[size_t(k)].members.clear();
+    free_slots.push_back(k);
+  }
+
+  int find(int x) {
+    int root = x;
+    while (parent[size_t(root)] != root) root = parent[size_t(root)];
+    while (parent[size_t(x)] != root) {
+      int up = parent[size_t(x)];
+      parent[size_t(x)] = root;
+      x = up;
+    }
+    return root;
+  }
+
+  // Resolves the sub-component of `start`: its members through in-phase
+  // connections, then its head by the joins of the build in their order.
+  int resolve(int start) {
+    std::vector<int> members;
+    stack.clear();
+    stack.push_back(start);
+    gid[size_t(start)] = -2;
+    auto reach = [&](int y) {
+      if (gid[size_t(y)] >= 0) drop(y);  // cannot happen while invalidation is complete
+      if (gid[size_t(y)] == -1) {
+        gid[size_t(y)] = -2;
+        stack.push_back(y);
+      }
+    };
+    while (!stack.empty()) {
+      int x = stack.back();
+      stack.pop_back();
+      members.push_back(x);
+      for (int i = g->out_first[size_t(x)]; i < g->out_first[size_t(x) + 1]; ++i) {
+        const Edges::DrivenNet& dn = g->nets[size_t(g->out[size_t(i)])];
+        for (int e = dn.first; e < dn.last; ++e)
+          if (usable(e)) reach(g->e_target[size_t(e)]);
+      }
+      for (int i = g->in_first[size_t(x)]; i < g->in_first[size_t(x) + 1]; ++i) {
+        int e = g->in[size_t(i)];
+        if (usable(e)) reach(g->nets[size_t(g->e_net[size_t(e)])].driver);
+      }
+    }
+    int head = start;
+    if (members.size() > 1) {
+      // the driven nets of the members in list order: sorted, or picked from
+      // all nets when that is cheaper
+      net_list.clear();
+      for (int m : members) {
+        parent[size_t(m)] = m;
+        gid[size_t(m)] = -3;
+        for (int i = g->out_first[size_t(m)]; i < g->out_first[size_t(m) + 1]; ++i)
+          net_list.push_back(g->out[size_t(i)]);
+      }
+      if (net_list.size() * 16 < g->nets.size()) {
+        std::sort(net_list.begin(), net_list.end());
+      } else {
+        net_list.clear();
+        for (size_t k = 0; k < g->nets.size(); ++k)
+          if (gid[size_t(g->nets[k].driver)] == -3) net_list.push_back(int(k));
+      }
+      for (int k : net_list) {
+        const Edges::DrivenNet& dn = g->nets[size_t(k)];
+        int h = find(dn.driver);
+        for (int e = dn.first; e < dn.last; ++e) {
+          if (!usable(e)) continue;
+          int t = find(g->e_target[size_t(e)]);
+          if (t != h) {
+            parent[size_t(t)] = h;
+          }
+        }
+      }
+      head = find(start);
+    }
+    int k;
+    if (!free_slots.empty()) {
+      k = free_slots.back();
+      free_slots.pop_back();
+    } else {
+      k = int(groups.size());
+      groups.emplace_back();
+    }
+    groups[size_t(k)].head = head;
+    groups[size_t(k)].members = std::move(members);
+    for (int m : groups[size_t(k)].members) gid[size_t(m)] = k;
+    return k;
+  }
+};
+
+struct Resolver {
+  Edges edges;
+  Groups groups[2] = {Groups(true), Groups(false)};
+  std::vector<int> pending;  // edges whose phase changed since last looked at
+
+  void attach(Cell* comp) {
+    if (edges.comp == comp) return;
+    edges.build(comp);
+    groups[0].reset(&edges);
+    groups[1].reset(&edges);
+    pending.clear();
+  }
+
+  void settle_pending() {
+    for (int e : pending) {
+      bool now = edges.e_node[size_t(e)]->wt == 1;
+      if (now == bool(edges.in_phase[size_t(e)])) continue;  // a trial undone
+      edges.in_phase[size_t(e)] = now;
+      int d = edges.nets[size_t(edges.e_net[size_t(e)])].driver;
+      int t = edges.e_target[size_t(e)];
+      for (Groups& gr : groups) {
+        gr.drop(d);
+        gr.drop(t);
+      }
+    }
+    pending.clear();
+  }
+
+  bool reversible(const Groups::Group& grp) {
+    for (int m : grp.members)
+      if (is_gate_class(edges.mem[size_t(m)]->cls) && !is_reversible_instance(edges.mem[size_t(m)]))
+        return false;
+    return true;
+  }
+
+  void flip(const std::vector<int>& members) {
+    for (int m : members)
+      if (is_gate_class(edges.mem[size_t(m)]->cls)) rev_instance(edges.mem[size_t(m)]);
+  }
+
+  // The walk of the list from its start (the last member); flips and keeps
+  // the first improving sub-component and returns its gates' positions.
+  bool search(bool with_xor, bool by_weight, std::vector<int>& kept) {
+    Groups& gr = groups[with_xor ? 0 : 1];
+    int inv0 = count_inv(top), wt0 = by_weight ? count_wt() : 0;
+    for (int p = int(edges.mem.size()) - 1; p >= 0; --p) {
+      if (!pending.empty()) settle_pending();
+      int k = gr.gid[size_t(p)];
+      if (k < 0) k = gr.resolve(p);
+      if (gr.groups[size_t(k)].head != p || !tried_head(edges.mem[size_t(p)], with_xor)) continue;
+      if (!reversible(gr.groups[size_t(k)])) continue;
+      kept = gr.groups[size_t(k)].members;
+      flip(kept);
+      int inv1 = count_inv(top), wt1 = by_weight ? count_wt() : 0;
+      detail::check_counts();
+      if (better(by_weight, inv0, wt0, inv1, wt1)) return true;
+      flip(kept);
+    }
+    return false;
+  }
+};
+
+Resolver* resolver = nullptr;
 
 int global_step(Cell* comp, bool with_xor, bool by_weight, bool always_settle) {
-  sub_build().build(comp, with_xor);
-  Cell* s = by_weight ? search_by_weight(with_xor) : search_by_count(with_xor);
-  if (!s) return 0;
-  sub_comp_dual(s);
+  if (!counting() || detail::literal_global) {
+    sub_build().build(comp, with_xor);
+    Cell* s = search_list(with_xor, by_weight);
+    if (!s) return 0;
+    sub_comp_dual(s);
+  } else {
+    if (!resolver) resolver = new Resolver;
+    resolver->attach(comp);
+    std::vector<int> kept;
+    if (!resolver->search(with_xor, by_weight, kept)) return 0;
+    for (int m : kept) {
+      Cell* c = resolver->edges.mem[size_t(m)];
+      if (is_gate_class(c->cls)) toggle_dual(c);
+    }
+  }
   if (always_settle || detail::settlement_on()) eor_enor_and_or_nand_nor(comp);
   return 1;
 }
 
 }  // namespace
 
+namespace detail {
+
+bool literal_global = false;
+
+void phase_changed(Node* n) {
+  if (!resolver || !resolver->edges.comp) return;
+  auto it = resolver->edges.edge_of.find(n);
+  if (it != resolver->edges.edge_of.end()) resolver->pending.push_back(it->second);
+}
+
+std::vector<Cell*> resolved_heads(Cell* comp, bool with_xor) {
+  if (!resolver) resolver = new Resolver;
+  resolver->attach(comp);
+  resolver->settle_pending();
+  Groups& gr = resolver->groups[with_xor ? 0 : 1];
+  std::vector<Cell*> heads;
+  for (int p = int(resolver->edges.mem.size()) - 1; p >= 0; --p) {
+    int k = gr.gid[size_t(p)];
+    if (k < 0) k = gr.resolve(p);
+    if (gr.groups[size_t(k)].head == p) heads.push_back(resolver->edges.mem[size_t(p)]);
+  }
+  return heads;
+}
+
+void forget_groups() {
+  delete resolver;
+  resolver = nullptr;
+}
+
+}  // namespace detail
+
 void plus_factor(Cell* comp) { sub_build().build(comp, true); }
 void plus_factor_eor_enor(Cell* comp) { sub_build().build(comp, false); }
 
-Cell* rev_sub_comp_inv() { return search_by_count(true); }
-Cell* rev_sub_comp_wt() { return search_by_weight(true); }
-Cell* rev_sub_comp_inv_eor_enor() { return search_by_count(false); }
-Cell* rev_sub_comp_wt_eor_enor() { return search_by_weight(false); }
+Cell* rev_sub_comp_inv() { return search_list(true, false); }
+Cell* rev_sub_comp_wt() { return search_list(true, true); }
+Cell* rev_sub_comp_inv_eor_enor() { return search_list(false, false); }
+Cell* rev_sub_comp_wt_eor_enor() { return search_list(false, true); }
 
 int red_inv_global(Cell* comp) { return global_step(comp, true, false, false); }
 int red_wt_global(Cell* comp) { return global_step(comp, true, true, false); }

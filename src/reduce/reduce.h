@@ -128,6 +128,17 @@ void components_changed();
 // (0 when nothing differs from the start); 0 without counting.
 uint64_t state_hash();
 
+// The global steps of the passes resolve sub-components on demand; with
+// literal_global set they rebuild the whole list at every step instead (the
+// same decisions, for comparison in tests).
+extern bool literal_global;
+// Told by the counting when a Node's wt turns to or from +1.
+void phase_changed(Node* n);
+// The heads of the sub-components of `comp` resolved on demand, in list order.
+std::vector<Cell*> resolved_heads(Cell* comp, bool with_xor);
+// Drops the sub-components resolved on demand.
+void forget_groups();
+
 // In a build with VORQ_CHECKED: compares the running counts with a full
 // recount and aborts on a difference. Otherwise nothing.
 void check_counts();
