@@ -157,6 +157,9 @@ struct Net {
   Net* next;
   int type;             // 0, K_TRISTATE, K_UNUSED, NET_CONTROL, NET_SIGNAL
   bool irreversible;    // a bidirectional pin is on the net
+  // Set by the reduction while counting is on: 0 for a net outside its
+  // running sums, else 1 + how the driver class counts the loads.
+  uint8_t count_mode;
   // Running load counts kept by the reduction (loads not on exclusive-OR
   // cells with wt +1 and with wt -1); valid only while counting is on.
   int32_t plus_loads;
