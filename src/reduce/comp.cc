@@ -162,22 +162,24 @@ void conn_comp_dual(Cell* head) {
 
 int diff_inv_conn_comp(Cell* head) {
   if (!is_reversible_instance_all(head)) return 0;
+  detail::Trial trial;
   int before = count_inv(top);
   rev_instance_all(head);
   int after = count_inv(top);
   detail::check_counts();
-  if (after < before) return 1;
+  if (after < before) return trial.kept = true;
   rev_instance_all(head);
   return 0;
 }
 
 int diff_wt_conn_comp(Cell* head) {
   if (!is_reversible_instance_all(head)) return 0;
+  detail::Trial trial;
   int inv0 = count_inv(top), wt0 = count_wt();
   rev_instance_all(head);
   int inv1 = count_inv(top), wt1 = count_wt();
   detail::check_counts();
-  if (inv1 < inv0 || (inv1 == inv0 && wt1 < wt0)) return 1;
+  if (inv1 < inv0 || (inv1 == inv0 && wt1 < wt0)) return trial.kept = true;
   rev_instance_all(head);
   return 0;
 }

@@ -80,10 +80,12 @@ uint64_t flags_key(const Cell* c, bool dual, bool negate) {
 
 // The running counts of one reduction run.
 struct Counts final : WeightObserver {
-  std::unordered_map<Net*, Mode> counted;  // counted nets of the top module
   int64_t inv = 0;
   int64_t wt = 0;
   uint64_t hash = 0;
+  // phase changes of a trial, told to the sub-components only when kept
+  bool in_trial = false;
+  std::vector<Node*> trial_phase;
   // nets of type 271/291 by the component of their driver
   bool index_built = false;
   std::unordered_map<Cell*, std::vector<Net*>> by_comp;
@@ -91,21 +93,24 @@ struct Counts final : WeightObserver {
   void weights_changed(Node* n, int old_wt, int old_phase) override {
     hash ^= node_key(n, old_wt, old_phase) ^ node_key(n, n->wt, n->phase);
     if (old_wt == n->wt) return;
-    if ((old_wt == 1) != (n->wt == 1)) detail::phase_changed(n);
+    if ((old_wt == 1) != (n->wt == 1)) {
+      if (in_trial) trial_phase.push_back(n);
+      else detail::phase_changed(n);
+    }
     Net* net = n->net;
     if (!net || on_xor(n)) return;
-    auto it = counted.find(net);
-    if (it != counted.end()) {
-      inv -= inv_of(it->second, net->plus_loads, net->minus_loads);
-      wt -= wt_of(it->second, net->plus_loads, net->minus_loads);
+    Mode mode = Mode(net->count_mode - 1);
+    if (net->count_mode) {
+      inv -= inv_of(mode, net->plus_loads, net->minus_loads);
+      wt -= wt_of(mode, net->plus_loads, net->minus_loads);
     }
     if (old_wt == 1) --net->plus_loads;
     else if (old_wt == -1) --net->minus_loads;
     if (n->wt == 1) ++net->plus_loads;
     else if (n->wt == -1) ++net->minus_loads;
-    if (it != counted.end()) {
-      inv += inv_of(it->second, net->plus_loads, net->minus_loads);
-      wt += wt_of(it->second, net->plus_loads, net->minus_loads);
+    if (net->count_mode) {
+      inv += inv_of(mode, net->plus_loads, net->minus_loads);
+      wt += wt_of(mode, net->plus_loads, net->minus_loads);
     }
   }
 
@@ -135,13 +140,15 @@ void begin_counting() {
   end_counting();
   active = new Counts;
   for (Module* m : modules())
-    for (Net* net : nets_of(m)) tally(net, net->plus_loads, net->minus_loads);
+    for (Net* net : nets_of(m)) {
+      tally(net, net->plus_loads, net->minus_loads);
+      net->count_mode = 0;
+    }
   if (top) {
-    active->counted.reserve(1024);
     for (Net* net : nets_of(top)) {
       if (!counted_type(net)) continue;
       Mode mode = net_mode(net);
-      active->counted.emplace(net, mode);
+      net->count_mode = uint8_t(1 + mode);
       active->inv += inv_of(mode, net->plus_loads, net->minus_loads);
       active->wt += wt_of(mode, net->plus_loads, net->minus_loads);
     }
@@ -152,6 +159,8 @@ void begin_counting() {
 void end_counting() {
   detail::forget_groups();
   if (!active) return;
+  if (top)
+    for (Net* net : nets_of(top)) net->count_mode = 0;
   set_weight_observer(nullptr);
   delete active;
   active = nullptr;
@@ -290,6 +299,20 @@ void components_changed() {
     active->index_built = false;
     active->by_comp.clear();
   }
+}
+
+void begin_trial() {
+  if (!active) return;
+  active->in_trial = true;
+  active->trial_phase.clear();
+}
+
+void end_trial(bool kept) {
+  if (!active) return;
+  active->in_trial = false;
+  if (kept)
+    for (Node* n : active->trial_phase) phase_changed(n);
+  active->trial_phase.clear();
 }
 
 uint64_t state_hash() { return active ? active->hash : 0; }

@@ -75,44 +75,48 @@ int is_reversible_ts_bufs(Instance* t) {
 
 int diff_inv(Instance* g) {
   if (!is_reversible_instance(g)) return 0;
+  detail::Trial trial;
   int before = gate_inv(g);
   rev_instance(g);
   int after = gate_inv(g);
   detail::check_counts();
-  if (after < before) return 1;
+  if (after < before) return trial.kept = true;
   rev_instance(g);
   return 0;
 }
 
 int diff_wt(Instance* g) {
   if (!is_reversible_instance(g)) return 0;
+  detail::Trial trial;
   int inv0 = gate_inv(g), wt0 = gate_wt(g);
   rev_instance(g);
   int inv1 = gate_inv(g), wt1 = gate_wt(g);
   detail::check_counts();
-  if (better_by_weight(inv0, wt0, inv1, wt1)) return 1;
+  if (better_by_weight(inv0, wt0, inv1, wt1)) return trial.kept = true;
   rev_instance(g);
   return 0;
 }
 
 int diff_inv_ts(Instance* t) {
   if (!is_reversible_ts_bufs(t)) return 0;
+  detail::Trial trial;
   int before = count_inv(top);
   rev_ts_bufs(t);
   int after = count_inv(top);
   detail::check_counts();
-  if (after < before) return 1;
+  if (after < before) return trial.kept = true;
   rev_ts_bufs(t);
   return 0;
 }
 
 int diff_wt_ts(Instance* t) {
   if (!is_reversible_ts_bufs(t)) return 0;
+  detail::Trial trial;
   int inv0 = count_inv(top), wt0 = count_wt();
   rev_ts_bufs(t);
   int inv1 = count_inv(top), wt1 = count_wt();
   detail::check_counts();
-  if (better_by_weight(inv0, wt0, inv1, wt1)) return 1;
+  if (better_by_weight(inv0, wt0, inv1, wt1)) return trial.kept = true;
   rev_ts_bufs(t);
   return 0;
 }
@@ -121,11 +125,12 @@ int diff_inv_neg(Instance* g) {
   Node* out = first_with_dir(g, K_OUTPUT);
   if (!out || !out->net || out->net->irreversible) return 0;
   Net* net = out->net;
+  detail::Trial trial;
   int before = count_inv_net(net);
   negate_net(net);
   int after = count_inv_net(net);
   detail::check_counts();
-  if (after < before) return 1;
+  if (after < before) return trial.kept = true;
   negate_net(net);
   return 0;
 }
@@ -134,11 +139,12 @@ int diff_wt_neg(Instance* g) {
   Node* out = first_with_dir(g, K_OUTPUT);
   if (!out || !out->net || out->net->irreversible) return 0;
   Net* net = out->net;
+  detail::Trial trial;
   int inv0 = count_inv_net(net), wt0 = count_wt_net(net);
   negate_net(net);
   int inv1 = count_inv_net(net), wt1 = count_wt_net(net);
   detail::check_counts();
-  if (better_by_weight(inv0, wt0, inv1, wt1)) return 1;
+  if (better_by_weight(inv0, wt0, inv1, wt1)) return trial.kept = true;
   negate_net(net);
   return 0;
 }

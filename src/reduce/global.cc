@@ -108,10 +108,14 @@ Cell* search_list(bool with_xor, bool by_weight) {
   int inv0 = count_inv(top), wt0 = by_weight ? count_wt() : 0;
   for (Cell* s = start_sub_comp; s; s = s->sub_comp_link) {
     if (!tried_head(s, with_xor) || !is_reversible_sub_comp_tmp(s)) continue;
+    detail::Trial trial;
     rev_sub_comp_tmp(s);
     int inv1 = count_inv(top), wt1 = by_weight ? count_wt() : 0;
     detail::check_counts();
-    if (better(by_weight, inv0, wt0, inv1, wt1)) return s;
+    if (better(by_weight, inv0, wt0, inv1, wt1)) {
+      trial.kept = true;
+      return s;
+    }
     rev_sub_comp_tmp(s);
   }
   return nullptr;
@@ -358,10 +362,11 @@ struct Resolver {
       if (gr.groups[size_t(k)].head != p || !tried_head(edges.mem[size_t(p)], with_xor)) continue;
       if (!reversible(gr.groups[size_t(k)])) continue;
       kept = gr.groups[size_t(k)].members;
+      detail::Trial trial;
       flip(kept);
       int inv1 = count_inv(top), wt1 = by_weight ? count_wt() : 0;
       detail::check_counts();
-      if (better(by_weight, inv0, wt0, inv1, wt1)) return true;
+      if (better(by_weight, inv0, wt0, inv1, wt1)) return trial.kept = true;
       flip(kept);
     }
     return false;

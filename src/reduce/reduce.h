@@ -124,6 +124,18 @@ const std::vector<Net*>& driven_nets(Cell* comp);
 // Tells the counting that the components were rebuilt.
 void components_changed();
 
+// A trial flip: the phase changes it makes reach the sub-components resolved
+// on demand only when it is kept (an undone trial changes nothing).
+void begin_trial();
+void end_trial(bool kept);
+struct Trial {
+  Trial() { begin_trial(); }
+  ~Trial() { end_trial(kept); }
+  Trial(const Trial&) = delete;
+  Trial& operator=(const Trial&) = delete;
+  bool kept = false;
+};
+
 // 64-bit hash of every weight and polarity flag changed since counting began
 // (0 when nothing differs from the start); 0 without counting.
 uint64_t state_hash();
