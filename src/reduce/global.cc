@@ -203,14 +203,41 @@ struct Groups {
   };
   std::vector<Group> groups;
   std::vector<int> free_slots;
-  std::vector<int> parent, stack, net_list;
+  std::vector<int> parent, stack, net_list, slot_of;
+  size_t open = 0;  // members not resolved
 
   void reset(const Edges* e) {
     g = e;
     gid.assign(e->mem.size(), -1);
     parent.assign(e->mem.size(), 0);
+    slot_of.assign(e->mem.size(), -1);
     groups.clear();
     free_slots.clear();
+    open = e->mem.size();
+  }
+
+  int new_group(int head) {
+    int k;
+    if (!free_slots.empty()) {
+      k = free_slots.back();
+      free_slots.pop_back();
+    } else {
+      k = int(groups.size());
+      groups.emplace_back();
+    }
+    groups[size_t(k)].head = head;
+    groups[size_t(k)].members.clear();
+    return k;
+  }
+
+  // The sub-component of member p, resolved one by one while few members are
+  // open, else all open members at once.
+  int group_of(int p) {
+    int k = gid[size_t(p)];
+    if (k >= 0) return k;
+    if (open * 8 <= gid.size()) return resolve(p);
+    resolve_all();
+    return gid[size_t(p)];
   }
 
   bool usable(int e) const {
@@ -221,8 +248,41 @@ struct Groups {
     int k = gid[size_t(member)];
     if (k < 0) return;
     for (int m : groups[size_t(k)].members) gid[size_t(m)] = -1;
+    open += groups[size_t(k)].members.size();
     groups[size_t(k)].members.clear();
     free_slots.push_back(k);
+  }
+
+  // Resolves every open member in one pass over the driven nets, joining as
+  // the build does. A resolved sub-component is closed under in-phase
+  // connections, so the open members form whole sub-components.
+  void resolve_all() {
+    size_t n = gid.size();
+    for (size_t m = 0; m < n; ++m)
+      if (gid[m] == -1) parent[m] = int(m);
+    for (const Edges::DrivenNet& dn : g->nets) {
+      if (gid[size_t(dn.driver)] != -1) continue;
+      int h = find(dn.driver);
+      for (int e = dn.first; e < dn.last; ++e) {
+        if (!usable(e)) continue;
+        int t = find(g->e_target[size_t(e)]);
+        if (t != h) parent[size_t(t)] = h;
+      }
+    }
+    for (size_t m = 0; m < n; ++m) {
+      if (gid[m] != -1) continue;
+      int r = find(int(m));
+      if (slot_of[size_t(r)] < 0) slot_of[size_t(r)] = new_group(r);
+      groups[size_t(slot_of[size_t(r)])].members.push_back(int(m));
+    }
+    for (size_t m = 0; m < n; ++m) {
+      if (gid[m] != -1) continue;
+      int r = find(int(m));
+      gid[m] = slot_of[size_t(r)];
+    }
+    for (size_t m = 0; m < n; ++m)
+      if (slot_of[m] >= 0) slot_of[m] = -1;
+    open = 0;
   }
 
   int find(int x) {
@@ -295,15 +355,8 @@ struct Groups {
       }
       head = find(start);
     }
-    int k;
-    if (!free_slots.empty()) {
-      k = free_slots.back();
-      free_slots.pop_back();
-    } else {
-      k = int(groups.size());
-      groups.emplace_back();
-    }
-    groups[size_t(k)].head = head;
+    int k = new_group(head);
+    open -= members.size();
     groups[size_t(k)].members = std::move(members);
     for (int m : groups[size_t(k)].members) gid[size_t(m)] = k;
     return k;
@@ -357,8 +410,7 @@ struct Resolver {
     int inv0 = count_inv(top), wt0 = by_weight ? count_wt() : 0;
     for (int p = int(edges.mem.size()) - 1; p >= 0; --p) {
       if (!pending.empty()) settle_pending();
-      int k = gr.gid[size_t(p)];
-      if (k < 0) k = gr.resolve(p);
+      int k = gr.group_of(p);
       if (gr.groups[size_t(k)].head != p || !tried_head(edges.mem[size_t(p)], with_xor)) continue;
       if (!reversible(gr.groups[size_t(k)])) continue;
       kept = gr.groups[size_t(k)].members;
@@ -414,8 +466,7 @@ std::vector<Cell*> resolved_heads(Cell* comp, bool with_xor) {
   Groups& gr = resolver->groups[with_xor ? 0 : 1];
   std::vector<Cell*> heads;
   for (int p = int(resolver->edges.mem.size()) - 1; p >= 0; --p) {
-    int k = gr.gid[size_t(p)];
-    if (k < 0) k = gr.resolve(p);
+    int k = gr.group_of(p);
     if (gr.groups[size_t(k)].head == p) heads.push_back(resolver->edges.mem[size_t(p)]);
   }
   return heads;
