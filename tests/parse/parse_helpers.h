@@ -10,13 +10,12 @@
 
 namespace parse_test {
 
-// A FILE* over a copy of `text` (closed by the caller).
+// A FILE* holding `text`, at its start (closed by the caller).
 inline FILE* text_file(const std::string& text) {
-  static std::vector<std::string*> keep;  // fmemopen reads the buffer lazily
-  keep.push_back(new std::string(text));
-  std::string* s = keep.back();
-  if (s->empty()) return std::fopen("/dev/null", "r");
-  return fmemopen(s->data(), s->size(), "r");
+  FILE* f = std::tmpfile();
+  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), f);
+  std::rewind(f);
+  return f;
 }
 
 // Resets the globals and parses `text` as the file "t.nld" ("t.pcd").
