@@ -203,13 +203,15 @@ struct Groups {
   };
   std::vector<Group> groups;
   std::vector<int> free_slots;
-  std::vector<int> parent, stack, net_list, slot_of;
+  std::vector<int> parent, label, size, stack, net_list, slot_of, made;
   size_t open = 0;  // members not resolved
 
   void reset(const Edges* e) {
     g = e;
     gid.assign(e->mem.size(), -1);
     parent.assign(e->mem.size(), 0);
+    label.assign(e->mem.size(), 0);
+    size.assign(e->mem.size(), 0);
     slot_of.assign(e->mem.size(), -1);
     groups.clear();
     free_slots.clear();
@@ -259,41 +261,54 @@ struct Groups {
   void resolve_all() {
     size_t n = gid.size();
     for (size_t m = 0; m < n; ++m)
-      if (gid[m] == -1) parent[m] = int(m);
+      if (gid[m] == -1) make_set(int(m));
     for (const Edges::DrivenNet& dn : g->nets) {
       if (gid[size_t(dn.driver)] != -1) continue;
       int h = find(dn.driver);
-      for (int e = dn.first; e < dn.last; ++e) {
-        if (!usable(e)) continue;
-        int t = find(g->e_target[size_t(e)]);
-        if (t != h) parent[size_t(t)] = h;
+      for (int e = dn.first; e < dn.last; ++e)
+        if (usable(e)) h = join(h, find(g->e_target[size_t(e)]));
+    }
+    made.clear();
+    for (size_t m = 0; m < n; ++m) {
+      if (gid[m] != -1) continue;
+      int r = find(int(m));
+      if (slot_of[size_t(r)] < 0) {
+        slot_of[size_t(r)] = new_group(label[size_t(r)]);
+        made.push_back(r);
       }
-    }
-    for (size_t m = 0; m < n; ++m) {
-      if (gid[m] != -1) continue;
-      int r = find(int(m));
-      if (slot_of[size_t(r)] < 0) slot_of[size_t(r)] = new_group(r);
-      groups[size_t(slot_of[size_t(r)])].members.push_back(int(m));
-    }
-    for (size_t m = 0; m < n; ++m) {
-      if (gid[m] != -1) continue;
-      int r = find(int(m));
       gid[m] = slot_of[size_t(r)];
+      groups[size_t(gid[m])].members.push_back(int(m));
     }
-    for (size_t m = 0; m < n; ++m)
-      if (slot_of[m] >= 0) slot_of[m] = -1;
+    for (int r : made) slot_of[size_t(r)] = -1;
     open = 0;
   }
 
+  // Union-find balanced by size; the root of a set carries in `label` the
+  // head that the build's joins give it (the driver side's).
+  void make_set(int x) {
+    parent[size_t(x)] = x;
+    label[size_t(x)] = x;
+    size[size_t(x)] = 1;
+  }
+
   int find(int x) {
-    int root = x;
-    while (parent[size_t(root)] != root) root = parent[size_t(root)];
-    while (parent[size_t(x)] != root) {
-      int up = parent[size_t(x)];
-      parent[size_t(x)] = root;
-      x = up;
+    while (parent[size_t(x)] != x) {
+      parent[size_t(x)] = parent[size_t(parent[size_t(x)])];
+      x = parent[size_t(x)];
     }
-    return root;
+    return x;
+  }
+
+  // Joins the set of root t into the set of root h, whose head stays;
+  // returns the root of the joined set.
+  int join(int h, int t) {
+    if (h == t) return h;
+    int head = label[size_t(h)];
+    if (size[size_t(h)] < size[size_t(t)]) std::swap(h, t);
+    parent[size_t(t)] = h;
+    size[size_t(h)] += size[size_t(t)];
+    label[size_t(h)] = head;
+    return h;
   }
 
   // Resolves the sub-component of `start`: its members through in-phase
@@ -330,7 +345,7 @@ struct Groups {
       // all nets when that is cheaper
       net_list.clear();
       for (int m : members) {
-        parent[size_t(m)] = m;
+        make_set(m);
         gid[size_t(m)] = -3;
         for (int i = g->out_first[size_t(m)]; i < g->out_first[size_t(m) + 1]; ++i)
           net_list.push_back(g->out[size_t(i)]);
@@ -345,15 +360,10 @@ struct Groups {
       for (int k : net_list) {
         const Edges::DrivenNet& dn = g->nets[size_t(k)];
         int h = find(dn.driver);
-        for (int e = dn.first; e < dn.last; ++e) {
-          if (!usable(e)) continue;
-          int t = find(g->e_target[size_t(e)]);
-          if (t != h) {
-            parent[size_t(t)] = h;
-          }
-        }
+        for (int e = dn.first; e < dn.last; ++e)
+          if (usable(e)) h = join(h, find(g->e_target[size_t(e)]));
       }
-      head = find(start);
+      head = label[size_t(find(start))];
     }
     int k = new_group(head);
     open -= members.size();
