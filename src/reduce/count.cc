@@ -320,6 +320,11 @@ uint64_t state_hash() { return active ? active->hash : 0; }
 void check_counts() {
 #if defined(VORQ_CHECKED) && VORQ_CHECKED
   if (!active || !top) return;
+#if defined(VORQ_CHECK_STRIDE)
+  // every VORQ_CHECK_STRIDE-th trial only (a difference, once there, stays)
+  static uint64_t trials = 0;
+  if (++trials % VORQ_CHECK_STRIDE != 0) return;
+#endif
   int64_t inv = 0, wt = 0;
   for (Net* net : nets_of(top)) {
     int plus, minus;
