@@ -215,5 +215,24 @@ TEST_F(ReduceTest, LoopGuardStopsARepeatingComponent) {
   EXPECT_EQ(count_inv_net(net_of("g2", "in1")), 0);
 }
 
+// A net whose driver belongs to no component (the port of a sub-module whose
+// pin is left open outside): its loads still join their components, and the
+// reduction runs.
+TEST_F(ReduceTest, DriverOutsideEveryComponent) {
+  Files sub = {{"sub.nld", R"((def-module sub (def-pin p type input) (def-pin r type input)
+      (def-pin q type output) (def-comp and--2 g1) (def-comp inv- i1)
+      (def-net p i1.in) (def-net i1.nout g1.in1) (def-net r g1.in2) (def-net g1.out q)))"}};
+  load(R"((def-module top (def-pin a type input) (def-pin y type output) (def-comp sub u1)
+      (def-net a u1.r) (def-net u1.q y)))", 0, sub);
+  Net* inner = net_of("g1", "in1");
+  ASSERT_NE(inner->source, nullptr);
+  ASSERT_EQ(inner->source->target->cls, C_PIN);
+  int r;
+  EXPECT_EQ(run_red_inv(&r), "");
+  EXPECT_EQ(r, 1);
+  EXPECT_EQ(inner->source->target->comp, nullptr);
+  EXPECT_EQ(inst("g1")->comp, pin_f("a", top)->comp);
+}
+
 }  // namespace
 }  // namespace vorq_test
