@@ -177,7 +177,8 @@ struct Design {
   }
 };
 
-// A child to place in a module: index into Design::mods.
+// What one module holds, decided before it is built; children and boxes are
+// indexes into Design::mods.
 struct Plan {
   int n_regs = 0;
   int n_gates = 0;
@@ -208,7 +209,6 @@ class Builder {
   int clk_ = -1, rst_ = -1, scan_clk_ = -1, s_clk_ = -1, vdd_ = -1, vss_ = -1;
   int inv_clk_ = -1;
   std::map<std::string, int> counters_;
-  std::vector<std::string> port_names_;
   long cells_ = 0, invs_ = 0;
   struct Pending {
     std::string inst, pin;
@@ -258,9 +258,9 @@ class Builder {
     return n;
   }
 
-  int pick(int avoid_kind = -1);
+  int pick();
   int pick_of_kind();
-  int gate(int forced_in = -1);
+  int gate();
   int inverter(int src);
   void inverter_chain();
   void place_child(int idx);
@@ -281,7 +281,7 @@ class Builder {
 
 // A signal of the pool, biased towards unused and recent signals and away
 // from constants.
-int Builder::pick(int avoid_kind) {
+int Builder::pick() {
   for (int tries = 0; tries < 4; ++tries) {
     const Sig* s;
     double u = double(r_.below(1000)) / 1000.0;
@@ -297,7 +297,7 @@ int Builder::pick(int avoid_kind) {
       s = &r_.pick(pool_);
     }
     bool weak = s->kind == S_CONST || s->kind == S_SUPPLY || s->kind == S_BIDIR || s->kind == S_CLK;
-    if (s->kind == avoid_kind || (weak && tries < 3 && r_.chance(0.8))) continue;
+    if (weak && tries < 3 && r_.chance(0.8)) continue;
     return s->net;
   }
   return r_.pick(pool_).net;
@@ -316,7 +316,7 @@ int Builder::pick_of_kind() {
   return r_.pick(nets);
 }
 
-int Builder::gate(int forced_in) {
+int Builder::gate() {
   static const char* const kinds[] = {"and", "nand", "or", "nor", "eor", "enor", "aoi", "oai"};
   static const int weight[] = {12, 12, 12, 12, 6, 6, 10, 10};
   int total = 0;
@@ -356,9 +356,7 @@ int Builder::gate(int forced_in) {
   int prev = -1;
   for (size_t i = 0; i < ins.size(); ++i) {
     int src;
-    if (i == 0 && forced_in >= 0)
-      src = forced_in;
-    else if (prev >= 0 && r_.chance(0.06))
+    if (prev >= 0 && r_.chance(0.06))
       src = prev;  // one net at two pins of the gate
     else
       src = pick();
@@ -1162,10 +1160,6 @@ class Checker {
     bool bidir;
   };
   std::vector<std::vector<Use>> uses_;
-  struct Edge {
-    int from, to;
-  };
-  std::vector<Edge> edges_;
   std::string problem_;
   int find(int x) {
     while (parent_[size_t(x)] != x) x = parent_[size_t(x)] = parent_[size_t(parent_[size_t(x)])];
