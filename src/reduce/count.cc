@@ -99,8 +99,9 @@ struct Counts final : WeightObserver {
     }
     Net* net = n->net;
     if (!net || on_xor(n)) return;
-    Mode mode = Mode(net->count_mode - 1);
-    if (net->count_mode) {
+    const bool counted = net->count_mode != 0;
+    const Mode mode = counted ? Mode(net->count_mode - 1) : M_ZERO;
+    if (counted) {
       inv -= inv_of(mode, net->plus_loads, net->minus_loads);
       wt -= wt_of(mode, net->plus_loads, net->minus_loads);
     }
@@ -108,7 +109,7 @@ struct Counts final : WeightObserver {
     else if (old_wt == -1) --net->minus_loads;
     if (n->wt == 1) ++net->plus_loads;
     else if (n->wt == -1) ++net->minus_loads;
-    if (net->count_mode) {
+    if (counted) {
       inv += inv_of(mode, net->plus_loads, net->minus_loads);
       wt += wt_of(mode, net->plus_loads, net->minus_loads);
     }
