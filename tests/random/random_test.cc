@@ -63,7 +63,8 @@ std::vector<SeedCase> fresh_seeds() {
 }
 
 // regression_seeds.txt: one seed per line, then generator options; "#" starts
-// a comment.
+// a note. A note that begins with "open:" names a fault not fixed yet: the
+// seed is skipped with that reason.
 std::vector<SeedCase> regression_seeds() {
   std::vector<SeedCase> v;
   std::ifstream f(std::string(VORQ_SOURCE_DIR) + "/tests/random/regression_seeds.txt");
@@ -256,7 +257,13 @@ INSTANTIATE_TEST_SUITE_P(Seeds, RandomDesign, ::testing::ValuesIn(fresh_seeds())
 
 // Seeds that once failed; an empty file gives no test.
 class RegressionSeed : public RandomDesign {};
-TEST_P(RegressionSeed, ReducedDesignIsEquivalent) { check(GetParam()); }
+TEST_P(RegressionSeed, ReducedDesignIsEquivalent) {
+  const std::string& note = GetParam().note;
+  size_t open = note.find("open:");
+  if (open != std::string::npos && note.find_first_not_of(' ') == open)
+    GTEST_SKIP() << "not fixed yet:" << note.substr(open + 5);
+  check(GetParam());
+}
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(RegressionSeed);
 INSTANTIATE_TEST_SUITE_P(Kept, RegressionSeed, ::testing::ValuesIn(regression_seeds()),
                          [](const ::testing::TestParamInfo<SeedCase>& i) {
