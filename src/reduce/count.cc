@@ -122,7 +122,7 @@ struct Counts final : WeightObserver {
 
 Counts* active = nullptr;
 
-// Literal recount of the top module by the driver-class table.
+// Full recount of the top module by the driver-class table.
 void recount(int64_t& inv, int64_t& wt) {
   inv = wt = 0;
   if (!top) return;

@@ -438,7 +438,7 @@ struct Resolver {
 Resolver* resolver = nullptr;
 
 int global_step(Cell* comp, bool with_xor, bool by_weight, bool always_settle) {
-  if (!counting() || detail::literal_global) {
+  if (!counting() || detail::rebuild_every_step) {
     sub_build().build(comp, with_xor);
     Cell* s = search_list(with_xor, by_weight);
     if (!s) return 0;
@@ -461,7 +461,7 @@ int global_step(Cell* comp, bool with_xor, bool by_weight, bool always_settle) {
 
 namespace detail {
 
-bool literal_global = false;
+bool rebuild_every_step = false;
 
 void phase_changed(Node* n) {
   if (!resolver || !resolver->edges.comp) return;

@@ -141,9 +141,9 @@ struct Trial {
 uint64_t state_hash();
 
 // The global steps of the passes resolve sub-components on demand; with
-// literal_global set they rebuild the whole list at every step instead (the
+// rebuild_every_step set they rebuild the whole list at every step instead (the
 // same decisions, for comparison in tests).
-extern bool literal_global;
+extern bool rebuild_every_step;
 // Told by the counting when a Node's wt turns to or from +1.
 void phase_changed(Node* n);
 // The heads of the sub-components of `comp` resolved on demand, in list order.

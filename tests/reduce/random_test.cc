@@ -200,14 +200,14 @@ TEST_F(ReduceTest, RandomDesignsReduceAsWithWholeRebuilds) {
     std::string text = random_design(seed, 60 + int(seed % 5) * 60);
     std::vector<int> got[2];
     std::string err[2];
-    for (int literal : {0, 1}) {
+    for (int rebuild : {0, 1}) {
       load(text, int(seed % 2));
-      detail::literal_global = literal;
+      detail::rebuild_every_step = rebuild;
       testing::internal::CaptureStderr();
       EXPECT_EQ(red_inv(), 1);
-      err[literal] = testing::internal::GetCapturedStderr();
-      detail::literal_global = false;
-      got[literal] = outcome();
+      err[rebuild] = testing::internal::GetCapturedStderr();
+      detail::rebuild_every_step = false;
+      got[rebuild] = outcome();
     }
     EXPECT_EQ(err[0], err[1]);
     EXPECT_TRUE(err[0].empty() ||
