@@ -24,7 +24,8 @@ Mode net_mode(const Net* net) {
   const Cell* d = s->target;
   if (!d) return M_NORMAL;
   int c = d->cls;
-  if (c >= C_AND && c <= C_NOR) return (all == 1 && !net->irreversible) ? M_REVERSIBLE : M_NORMAL;
+  if (c >= C_AND && c <= C_NOR)
+    return (all == 1 && !net->irreversible && can_negate(d)) ? M_REVERSIBLE : M_NORMAL;
   if (c == C_EOR || c == C_ENOR) return net->irreversible ? M_NORMAL : M_REVERSIBLE;
   if (c >= C_REG && c <= C_REG_SR) return M_ZERO;
   if (c >= C_SREG && c <= C_SREG_SR) return same(s->pin_name, "scan_out") ? M_NORMAL : M_ZERO;

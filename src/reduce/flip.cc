@@ -121,9 +121,18 @@ int diff_wt_ts(Instance* t) {
   return 0;
 }
 
+int can_negate(const Instance* g) {
+  // and/or drive through "out" and become nand/nor driving through "nout",
+  // and back; an input already named so would meet the output on one pin.
+  const char* renamed = (g->cls == C_AND || g->cls == C_OR) ? "nout" : "out";
+  for (Node* n : ring_of(const_cast<Instance*>(g)))
+    if (n->dir == K_INPUT && n->pin_name && std::strcmp(n->pin_name, renamed) == 0) return 0;
+  return 1;
+}
+
 int diff_inv_neg(Instance* g) {
   Node* out = first_with_dir(g, K_OUTPUT);
-  if (!out || !out->net || out->net->irreversible) return 0;
+  if (!out || !out->net || out->net->irreversible || !can_negate(g)) return 0;
   Net* net = out->net;
   detail::Trial trial;
   int before = count_inv_net(net);
@@ -137,7 +146,7 @@ int diff_inv_neg(Instance* g) {
 
 int diff_wt_neg(Instance* g) {
   Node* out = first_with_dir(g, K_OUTPUT);
-  if (!out || !out->net || out->net->irreversible) return 0;
+  if (!out || !out->net || out->net->irreversible || !can_negate(g)) return 0;
   Net* net = out->net;
   detail::Trial trial;
   int inv0 = count_inv_net(net), wt0 = count_wt_net(net);

@@ -59,6 +59,9 @@ int diff_inv(Instance* g);
 int diff_wt(Instance* g);
 int diff_inv_ts(Instance* t);
 int diff_wt_ts(Instance* t);
+// 1 when the and/nand/or/nor gate `g` may become its negation: no input pin
+// of it bears the name its output pin would take.
+int can_negate(const Instance* g);
 int diff_inv_neg(Instance* g);  // negation of the output net of a 402-405 gate
 int diff_wt_neg(Instance* g);
 

@@ -25,7 +25,7 @@ void eor_enor_net(Net* net) {
   Instance* d = net->source->target;
   int c = d->cls;
   if (c >= C_AND && c <= C_NOR) {
-    if (all == 1 && is_reversible_net(net) && count_wt_net_eor_enor_aside(net) < 0) {
+    if (all == 1 && can_negate(d) && is_reversible_net(net) && count_wt_net_eor_enor_aside(net) < 0) {
       toggle_negate(d);
       rev_net_eor_enor_aside(net);
     } else {

@@ -183,6 +183,53 @@ TEST_F(ReduceTest, Settlement) {
   }
 }
 
+// A gate with an input pin named like the output its negation would have is
+// never negated: the negated cell would carry that name twice. Its net then
+// counts as an ordinary one even with -a.
+TEST_F(ReduceTest, NoNegationOntoAnInputPinName) {
+  const char* text = R"((def-module top (def-pin a type input) (def-pin b type input)
+      (def-pin y1 type output) (def-pin y2 type output)
+      (def-comp and--2 g1) (def-comp inv- i1 i2)
+      (def-net a g1.nout) (def-net b g1.in2)
+      (def-net g1.out i1.in i2.in) (def-net i1.nout y1) (def-net i2.nout y2)))";
+  load(text, 1);
+  EXPECT_EQ(can_negate(inst("g1")), 0);
+  EXPECT_EQ(count_inv(top), 1);
+  int r;
+  run_red_inv(&r);
+  EXPECT_EQ(r, 1);
+  EXPECT_FALSE(inst("g1")->negate);
+  // the same gate with ordinary input names is negated
+  load(R"((def-module top (def-pin a type input) (def-pin b type input)
+      (def-pin y1 type output) (def-pin y2 type output)
+      (def-comp and--2 g1) (def-comp inv- i1 i2)
+      (def-net a g1.in1) (def-net b g1.in2)
+      (def-net g1.out i1.in i2.in) (def-net i1.nout y1) (def-net i2.nout y2)))", 1);
+  EXPECT_EQ(can_negate(inst("g1")), 1);
+  run_red_inv(&r);
+  EXPECT_TRUE(inst("g1")->negate);
+  EXPECT_EQ(count_inv(top), 0);
+}
+
+// With -a a gate whose loads want its complement is negated; without, the
+// inverter stays, since flipping the gate would cost its inputs.
+TEST_F(ReduceTest, NegationOnlyWithOptionA) {
+  const char* text = R"((def-module top (def-pin a type input) (def-pin b type input)
+      (def-pin y type output) (def-pin z type output)
+      (def-comp and--2 g1) (def-comp inv- i1 i2)
+      (def-net a g1.in1) (def-net b g1.in2) (def-net g1.out i1.in i2.in)
+      (def-net i1.nout y) (def-net i2.nout z)))";
+  for (int a : {0, 1}) {
+    SCOPED_TRACE(a);
+    load(text, a);
+    int r;
+    EXPECT_EQ(run_red_inv(&r), "");
+    EXPECT_EQ(count_inv(top), a ? 0 : 1);
+    EXPECT_EQ(inst("g1")->negate, a == 1);
+    EXPECT_EQ(port("y")->wt, a ? 1 : -1);
+  }
+}
+
 // A bidirectional pin left with phase -1 fails the reduction.
 TEST_F(ReduceTest, TwistedIrreversibleNet) {
   load(R"((def-module top (def-pin a type input) (def-pin p type bidirect) (def-pin y type output)
