@@ -208,8 +208,17 @@ int count_wt_net_eor_enor_aside(Net* net) {
   return plus - minus;
 }
 
+namespace {
+
+// How the net counts: noted in the net while counting, else worked out.
+Mode mode_of(const Net* net) {
+  return (active && net->count_mode) ? Mode(net->count_mode - 1) : net_mode(net);
+}
+
+}  // namespace
+
 int count_inv_net(Net* net) {
-  Mode mode = net_mode(net);
+  Mode mode = mode_of(net);
   if (active) return inv_of(mode, net->plus_loads, net->minus_loads);
   switch (mode) {
     case M_NORMAL: return count_inv_net_normal(net);
@@ -219,7 +228,7 @@ int count_inv_net(Net* net) {
 }
 
 int count_wt_net(Net* net) {
-  Mode mode = net_mode(net);
+  Mode mode = mode_of(net);
   if (active) return wt_of(mode, net->plus_loads, net->minus_loads);
   switch (mode) {
     case M_NORMAL: return count_wt_net_normal(net);
