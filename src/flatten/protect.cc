@@ -237,6 +237,10 @@ int remove_sticky(Instance* sticky, Instance** walked, Instance* walked_pred, Un
     } else {
       outcome = Outcome::inverter;
     }
+  } else if (sticky->cls == C_STICKY && out_net->irreversible && in_net->type == K_TRISTATE) {
+    // a cell stood between a tristate bus and the protected net: it drives
+    // the net at all times, which the bus alone would not
+    outcome = Outcome::buffer;
   } else {
     outcome = (in_loads > 1 && out_sources > 1) ? Outcome::buffer : Outcome::remove;
   }

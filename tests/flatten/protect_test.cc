@@ -215,6 +215,42 @@ TEST_F(FlattenTest, TristateStickyOnlyRemoved) {
   EXPECT_EQ(run_unprotect(), 0);
 }
 
+// An inverter between a tristate bus and a pad: the sticky behind its output
+// always drives the pad. Twisted it becomes an inverter; straight it stays a
+// buffer, since the bus alone would leave the pad undriven while disabled.
+TEST_F(FlattenTest, StickyAfterTristateBusKeepsDrivingPad) {
+  const char* design = R"((def-module top (def-pin a type input) (def-pin e type input)
+    (def-pin p type bidirect) (def-comp ts_buf- t1) (def-comp inv- i1)
+    (def-net a t1.in) (def-net e t1.nenb) (def-net t1.out i1.in) (def-net i1.nout p)))";
+  load(design);
+  ASSERT_EQ(run_flat(), 1);
+  Instance* s = sticky_named("sticky-0");
+  ASSERT_NE(s, nullptr);
+  Node* si = sticky_pin(s, K_INPUT);
+  Node* so = sticky_pin(s, K_OUTPUT);
+  EXPECT_EQ(si->net, pin("", "t1", "out")->net);
+  EXPECT_EQ(weights(si), W(-1, -1));
+  ASSERT_EQ(run_unprotect(), 1);
+  EXPECT_EQ(s->cls, C_INV);
+
+  load(design);
+  ASSERT_EQ(run_flat(), 1);
+  s = sticky_named("sticky-0");
+  ASSERT_NE(s, nullptr);
+  toggle_negate(s);
+  ASSERT_EQ(run_unprotect(), 1);
+  EXPECT_EQ(stickies(), 0);
+  EXPECT_EQ(s->cls, C_NINV);
+  si = sticky_pin(s, K_INPUT);
+  so = sticky_pin(s, K_OUTPUT);
+  EXPECT_TRUE(same(si->pin_name, "in"));
+  EXPECT_TRUE(same(so->pin_name, "out"));
+  EXPECT_EQ(weights(si), W(1, 1));
+  EXPECT_EQ(si->net, pin("", "t1", "out")->net);
+  EXPECT_EQ(so->net, port("", "p")->net);
+  EXPECT_NE(pin("", "t1", "out")->net, port("", "p")->net);
+}
+
 // The failures of the net surgery, each with its message.
 TEST_F(FlattenTest, SurgeryFailures) {
   load(R"((def-module top (def-pin a type input) (def-pin p type bidirect) (def-pin y type output)
