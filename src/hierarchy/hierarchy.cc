@@ -106,10 +106,10 @@ void reset_boundaries(Net* net) {
     if (n->boundary) set_weights(n, 1, 1);
 }
 
-// A net driven by a scan register's "scan_out" with a complement load gets an
-// inverter like any other net: the register offers no complement there.
-bool scan_out_needs_inverter(const Net* net) {
-  if (!net->source || !same(net->source->pin_name, "scan_out")) return false;
+// A register net that still has a complement load gets an inverter like any
+// other net: a scan register's "scan_out" offers no complement, and a register
+// whose other output is on a control net does not serve it from there.
+bool register_net_needs_inverter(const Net* net) {
   for (Node* n = net->nodes; n; n = n->next)
     if (n->wt == -1) return true;
   return false;
@@ -145,7 +145,7 @@ void Rebuild::divide_hier(Net* net) {
   int type = net->type;
   int cls = net->source && net->source->target ? net->source->target->cls : 0;
   trees.begin_net();
-  if (is_register_class(cls) && !scan_out_needs_inverter(net)) {
+  if (is_register_class(cls) && !register_net_needs_inverter(net)) {
     TreeCell* tree = trees.h_net(net);
     pin_type_check(tree, type);
     make_link(tree);
@@ -178,7 +178,7 @@ void Rebuild::divide_hier(Net* net) {
 
 void Rebuild::divide_flat(Net* net) {
   int cls = net->source && net->source->target ? net->source->target->cls : 0;
-  if (cls >= C_REG && cls <= C_LOW && !scan_out_needs_inverter(net)) {
+  if (cls >= C_REG && cls <= C_LOW && !register_net_needs_inverter(net)) {
     push_net(top, net);
     return;
   }

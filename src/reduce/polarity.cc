@@ -205,6 +205,11 @@ void Polarity::reg_out(Instance* reg) {
   }
   Net* p = out ? out->net : nullptr;
   Net* q = nout ? nout->net : nullptr;
+  // Only nets of the flat net list trade loads: a control net (or an unused
+  // one) stays in its own module copy, and a load moved onto it would leave
+  // the module that holds it. Such complement loads get an inverter instead.
+  auto flat_net = [](const Net* n) { return !n || n->type == NET_SIGNAL || n->type == K_TRISTATE; };
+  if (!flat_net(p) || !flat_net(q)) return;
   auto make_driver = [reg](bool positive) {
     Node* d = make<Node>();
     d->dir = K_OUTPUT;

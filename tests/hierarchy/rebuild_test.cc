@@ -1270,3 +1270,47 @@ TEST(RebuildDeviation, ComplementOfVddTakesUpTheExistingVssPort) {
 )"}});
   expect_sound("top", r);
 }
+
+// A register whose "out" drives a clock (a control net, which stays in its
+// module) and whose "nout" feeds a copy through an inverter: the complement
+// load inside the copy keeps an inverter instead of joining the control net.
+const Files kRegisterOutOnControlNet = {
+    {"top.nld",
+     "(def-module top\n"
+     " (def-pin clk type input)\n"
+     " (def-pin d type input)\n"
+     " (def-pin c type input)\n"
+     " (def-pin q type output)\n"
+     " (def-pin y type output)\n"
+     " (def-comp reg-1 r1 r2)\n"
+     " (def-comp M u)\n"
+     " (def-net clk r1.m_clock)\n"
+     " (def-net d r1.in r2.in)\n"
+     " (def-net r1.out r2.m_clock)\n"
+     " (def-net r1.nout u.a)\n"
+     " (def-net c u.c)\n"
+     " (def-net r2.out q)\n"
+     " (def-net u.o y))\n"},
+    {"M.nld",
+     "(def-module M\n"
+     " (def-pin a type input)\n"
+     " (def-pin c type input)\n"
+     " (def-pin o type output)\n"
+     " (def-comp inv- n1)\n"
+     " (def-comp and--2 g1)\n"
+     " (def-net a n1.in)\n"
+     " (def-net n1.nout g1.in1)\n"
+     " (def-net c g1.in2)\n"
+     " (def-net g1.out o))\n"},
+};
+
+TEST(RebuildDeviation, RegisterOutputOnControlNetKeepsComplementInCopy) {
+  for (int mode : {4, 3}) {
+    SCOPED_TRACE(mode);
+    Rebuilt r = rebuild("top", kRegisterOutOnControlNet, {}, mode);
+    dump(r);
+    EXPECT_NE(r.files["top.nld"].find("(def-comp\tinv-\tinv-1)"), std::string::npos);
+    EXPECT_NE(r.files["top.nld"].find("(def-net\tr2.m_clock\tr1.out)\n"), std::string::npos);
+    expect_sound("top", r);
+  }
+}
