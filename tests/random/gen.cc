@@ -3,7 +3,8 @@
 //   vorq-gen --seed S [--out DIR] [--cells N] [--depth D] [--odd-pins] [--info]
 //
 // Writes DIR/work (writable NLD modules) and DIR/lib (read-only NLD modules and
-// PCD black boxes) and prints the top module's name on standard output. The
+// PCD black boxes), for some seeds also DIR/work2 and DIR/lib2, and prints the
+// top module's name and then the folder arguments for vorq ("work -r lib"). The
 // same seed and options always give the same files. A design is valid: it
 // loads, every cell input is driven once, every loaded net has one driver
 // (tristate buses and bidirectional pad nets excepted), and the expanded design
@@ -79,6 +80,10 @@ struct Features {
   bool multi_form = false;   // constants tied into outputs, feed-throughs
   bool bidir_sub = false;    // a sub-module with a bidirectional pad and port
   bool bidir_inv = false;    // an inverter driving a bidirect top port
+  // drawn from a stream of their own, so that older seeds keep their designs
+  bool multi_dirs = false;   // work2/ and lib2/ besides work/ and lib/
+  bool decoys = false;       // lib/ holds other files named like writable modules
+  bool odd_classes = false;  // module names with dashes, brackets, bytes above 127
 };
 
 // ---- the design as written ------------------------------------------------
@@ -103,6 +108,7 @@ struct ModDef {
   std::string name;
   bool pcd = false;
   Place place = WORK;
+  int dir = 0;  // 1: work2/ or lib2/
   int level = 0;
   std::vector<PortDef> ports;
   std::vector<CompDef> comps;
@@ -920,13 +926,18 @@ void Builder::build(const Plan& plan) {
 
 class Generator {
  public:
-  explicit Generator(const Params& p) : r_{p.seed * 0x2545f4914f6cdd1dULL + 0x1234567ULL} { d_.p = p; }
+  explicit Generator(const Params& p)
+      : r_{p.seed * 0x2545f4914f6cdd1dULL + 0x1234567ULL}, lay_{p.seed * 0x9e3779b97f4a7c15ULL + 0x7654321ULL} {
+    d_.p = p;
+  }
   Design& run();
 
  private:
   Rng r_;
+  Rng lay_;  // folders and class names
   Design d_;
   int counter_ = 0;
+  std::string class_word(Place place, int n);
   void features();
   void pcd_cells();
   void bait_class_names();
@@ -934,8 +945,20 @@ class Generator {
              const std::vector<int>& below_r, bool is_top);
 };
 
+// The name of the n-th module class.
+std::string Generator::class_word(Place place, int n) {
+  std::string k = std::to_string(n);
+  if (!d_.f.odd_classes || lay_.chance(0.4)) return (place == WORK ? "m" : "ro") + k;
+  static const char* const styles[] = {"blk-", "m--", "core[", "m\xc3\xb3" "dulo", "Alu_"};
+  std::string st = styles[lay_.below(5)];
+  return st + k + (st == "core[" ? "]" : "");
+}
+
 void Generator::features() {
   Features& f = d_.f;
+  f.multi_dirs = lay_.chance(0.3);
+  f.decoys = lay_.chance(0.25);
+  f.odd_classes = lay_.chance(0.3);
   auto on = [&](double p) { return r_.chance(p); };
   f.ro = on(0.6);
   f.pcd = on(0.7);
@@ -1033,7 +1056,8 @@ int Generator::module(int level, Place place, long budget, const std::vector<int
   ModDef m;
   m.level = level;
   m.place = place;
-  m.name = is_top ? "top" : (place == WORK ? "m" : "ro") + std::to_string(++counter_);
+  m.name = is_top ? "top" : class_word(place, ++counter_);
+  if (d_.f.multi_dirs && lay_.chance(0.4)) m.dir = 1;
   Plan plan;
   std::vector<int> boxes;
   for (size_t i = 0; i < d_.mods.size(); ++i)
@@ -1486,17 +1510,25 @@ int main(int argc, char** argv) {
                  check.problem().c_str());
     return 3;
   }
-  std::string work = p.out + "/work", lib = p.out + "/lib";
-  if (!make_dir(p.out) || !make_dir(work) || !make_dir(lib)) {
-    std::fprintf(stderr, "vorq-gen: cannot make %s\n", work.c_str());
+  const char* folders[2][2] = {{"work", "work2"}, {"lib", "lib2"}};
+  int n_dirs = d.f.multi_dirs ? 2 : 1;
+  if (!make_dir(p.out)) {
+    std::fprintf(stderr, "vorq-gen: cannot make %s\n", p.out.c_str());
     return 1;
   }
+  for (int w = 0; w < 2; ++w)
+    for (int k = 0; k < n_dirs; ++k)
+      if (!make_dir(p.out + "/" + folders[w][k])) {
+        std::fprintf(stderr, "vorq-gen: cannot make %s/%s\n", p.out.c_str(), folders[w][k]);
+        return 1;
+      }
   Rng wr{p.seed ^ 0x5deece66dULL};
   std::vector<bool> used = d.reachable();
   for (size_t i = 0; i < d.mods.size(); ++i) {
     const ModDef& m = d.mods[i];
     if (!used[i]) continue;  // classes the top never reached are not written
-    std::string path = (m.place == WORK ? work : lib) + "/" + m.name + (m.pcd ? ".pcd" : ".nld");
+    std::string folder = p.out + "/" + folders[m.place == WORK ? 0 : 1][m.dir];
+    std::string path = folder + "/" + m.name + (m.pcd ? ".pcd" : ".nld");
     FILE* f = std::fopen(path.c_str(), "w");
     if (!f) {
       std::fprintf(stderr, "vorq-gen: cannot write %s\n", path.c_str());
@@ -1507,8 +1539,18 @@ int main(int argc, char** argv) {
     else
       write_nld(m, f, wr, d.f.messy);
     std::fclose(f);
+    // a file of the same name in lib/, never read: writable folders come first
+    if (d.f.decoys && m.place == WORK && i + 1 < d.mods.size() && (i % 2) == 0) {
+      std::string decoy = p.out + "/lib/" + m.name + ".nld";
+      if (FILE* g = std::fopen(decoy.c_str(), "w")) {
+        std::fprintf(g, "(def-module\t%s\n\t(def-pin\tdecoy\ttype input)\n)\n", m.name.c_str());
+        std::fclose(g);
+      }
+    }
   }
+  // the top module's name, then the folders for vorq
   std::printf("%s\n", d.mods.back().name.c_str());
+  std::printf(n_dirs == 2 ? "work work2 -r lib lib2\n" : "work -r lib\n");
   if (p.info) {
     const Features& f = d.f;
     std::fprintf(stderr, "seed %llu: %zu classes, %d module copies, depth %d, %ld cells, %ld inverters; features:",
@@ -1519,7 +1561,9 @@ int main(int argc, char** argv) {
         {"scan", f.scan}, {"s_clock", f.s_clock}, {"bgate", f.bgate}, {"bait", f.bait}, {"messy", f.messy},
         {"spare", f.spare}, {"dead", f.dead}, {"ro_child", f.ro_child}, {"clock_note", f.clock_note},
         {"reset_tree", f.reset_tree}, {"odd_names", f.odd_names}, {"floating", f.floating},
-        {"clock_data", f.clock_data}, {"multi_form", f.multi_form}};
+        {"clock_data", f.clock_data}, {"multi_form", f.multi_form}, {"bidir_sub", f.bidir_sub},
+        {"bidir_inv", f.bidir_inv}, {"multi_dirs", f.multi_dirs}, {"decoys", f.decoys},
+        {"odd_classes", f.odd_classes}};
     for (const auto& x : fl)
       if (x.second) std::fprintf(stderr, " %s", x.first);
     std::fprintf(stderr, "\n");

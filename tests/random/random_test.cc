@@ -152,6 +152,7 @@ class RandomDesign : public ::testing::TestWithParam<SeedCase> {
  protected:
   std::string dir_;
   std::string top_;
+  std::vector<std::string> dirs_{"work"}, ro_dirs_{"lib"};  // as vorq-gen prints them
   std::string replay_;
 
   void TearDown() override {
@@ -176,15 +177,34 @@ class RandomDesign : public ::testing::TestWithParam<SeedCase> {
     replay_ = "replay: vorq-gen" + joined(args) + "\n";
     Outcome g = run_tool(VORQ_GEN_BINARY, args, dir_, "gen");
     ASSERT_EQ(g.status, 0) << replay_ << g.err;
-    top_ = g.out.substr(0, g.out.find('\n'));
+    std::istringstream lines(g.out);
+    std::getline(lines, top_);
+    std::string folders;
+    if (std::getline(lines, folders)) {
+      std::istringstream words(folders);
+      std::string w;
+      std::vector<std::string>* into = &dirs_;
+      dirs_.clear();
+      ro_dirs_.clear();
+      while (words >> w) {
+        if (w == "-r")
+          into = &ro_dirs_;
+        else
+          into->push_back(w);
+      }
+    }
     ASSERT_FALSE(top_.empty());
   }
 
   // vorq on the design in `from` (writable) with `mode`; the result in `to`.
-  void vorq(const std::string& from, const std::string& to, const std::string& mode,
+  void vorq(const std::vector<std::string>& from, const std::string& to, const std::string& mode,
             std::string* summary) {
     fs::create_directory(dir_ + "/" + to);
-    std::vector<std::string> args{top_, from, "-r", "lib", "-w", to};
+    std::vector<std::string> args{top_};
+    args.insert(args.end(), from.begin(), from.end());
+    args.push_back("-r");
+    args.insert(args.end(), ro_dirs_.begin(), ro_dirs_.end());
+    args.insert(args.end(), {"-w", to});
     if (!mode.empty()) args.push_back(mode);
     std::string cmd = "(cd " + dir_ + " && vorq" + joined(args) + ")";
     Outcome r = run_tool(VORQ_BINARY, args, dir_, "vorq_" + to);
@@ -209,15 +229,19 @@ class RandomDesign : public ::testing::TestWithParam<SeedCase> {
     if (r.err.find("repeats itself") != std::string::npos) *summary += "(repeats)";
   }
 
-  void equiv(const std::string& gold, const std::string& fresh, std::string* summary) {
+  void equiv(const std::string& fresh, std::string* summary) {
 #ifdef VORQ_EQUIV_BINARY
-    std::vector<std::string> args{"--gold", top_, gold, "-r", "lib", "--new", top_, fresh, "-r", "lib"};
+    std::vector<std::string> args{"--gold", top_};
+    args.insert(args.end(), dirs_.begin(), dirs_.end());
+    args.push_back("-r");
+    args.insert(args.end(), ro_dirs_.begin(), ro_dirs_.end());
+    args.insert(args.end(), {"--new", top_, fresh, "-r"});
+    args.insert(args.end(), ro_dirs_.begin(), ro_dirs_.end());
     std::string cmd = "(cd " + dir_ + " && vorq-equiv" + joined(args) + ")";
     Outcome r = run_tool(VORQ_EQUIV_BINARY, args, dir_, "equiv_" + fresh);
     EXPECT_EQ(r.status, 0) << replay_ << cmd << "\n" << r.out << last_lines(r.err, 12);
     if (r.status != 0) *summary += "(NOT PROVEN)";
 #else
-    (void)gold;
     (void)fresh;
     (void)summary;
 #endif
@@ -228,15 +252,15 @@ class RandomDesign : public ::testing::TestWithParam<SeedCase> {
     std::string summary;
     const char* modes[][2] = {{"", "out"}, {"-a", "out_a"}, {"-f", "out_f"}};
     for (const auto& m : modes) {
-      ASSERT_NO_FATAL_FAILURE(vorq("work", m[1], m[0], &summary));
-      equiv("work", m[1], &summary);
+      ASSERT_NO_FATAL_FAILURE(vorq(dirs_, m[1], m[0], &summary));
+      equiv(m[1], &summary);
       // vorq reads what it wrote
       std::string again = std::string(m[1]) + "_again";
       std::string s2;
-      ASSERT_NO_FATAL_FAILURE(vorq(m[1], again, "", &s2));
+      ASSERT_NO_FATAL_FAILURE(vorq({m[1]}, again, "", &s2));
     }
     // the second pass of the default mode is still the same design
-    equiv("work", "out_again", &summary);
+    equiv("out_again", &summary);
     std::printf("seed %llu:%s\n", c.seed, summary.c_str());
   }
 };
@@ -323,7 +347,8 @@ TEST(Generator, SeedsCoverEveryCellClassAndFeature) {
       "\thigh-\t", "\tlow-\t", "\tts_buf-\t", "\tbgate--2\t", ".scan_out", ".nout", ".m_clock",
       ".p_reset", ".scan_clock", ".s_clock", "type bidirect", "type tristate", "type global",
       "(def-pin\tVDD\ttype input)", "note\tclock", "PADBI", "/lib/ro", ".pcd\n", "(def-comp\tm",
-      "(def-pin\tpad_inv\ttype bidirect)", "(def-pin\tpio\ttype bidirect)"};
+      "(def-pin\tpad_inv\ttype bidirect)", "(def-pin\tpio\ttype bidirect)", "/work2/", "/lib2/",
+      "(def-pin\tdecoy\t", "(def-module\tblk-", "(def-module\tm--"};
   for (const char* w : wanted) EXPECT_NE(text.find(w), std::string::npos) << "never generated: " << w;
   fs::remove_all(d);
 }
