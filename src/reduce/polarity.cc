@@ -121,16 +121,18 @@ struct Polarity {
     top->nets = net;
   }
 
-  // A constant or supply net that also carries a bidirectional or tristate
-  // pin (type 271) is kept apart from the others of its kind, and hierarchy
-  // reconstruction gives it neither ports nor an inverter: its complement
-  // loads move to the net of the other constant or supply (made when
-  // missing), in phase there. The Node order of the bus is kept.
+  // Flattening joins the nets of each constant and supply into one, but not
+  // a net that was a bus then (a bidirectional pin on it makes it type 271,
+  // even where it becomes 291 again when its protection is released). Such a
+  // further net gets neither ports nor an inverter from hierarchy
+  // reconstruction either: its complement loads move to the first net of the
+  // other constant or supply (made when missing), in phase there. The Node
+  // order of the further net is kept.
   template <class MakeDriver>
-  void serve_bus(Net* bus, Net*& other, bool other_positive, MakeDriver& make_driver) {
-    Node* old = bus->nodes;
-    bus->nodes = nullptr;
-    Node** tail = &bus->nodes;
+  void serve_other(Net* net, Net*& other, bool other_positive, MakeDriver& make_driver) {
+    Node* old = net->nodes;
+    net->nodes = nullptr;
+    Node** tail = &net->nodes;
     for (Node* n : list_of(old)) {
       if (n->wt != -1) {
         *tail = n;
@@ -152,13 +154,13 @@ struct Polarity {
     *tail = nullptr;
   }
 
-  // The first counted nets driven by high-, low-, "VDD" and "VSS", and the
-  // buses driven by one of them that have complement loads.
+  // The first signal nets driven by high-, low-, "VDD" and "VSS", and the
+  // further counted nets driven by one of them that have complement loads.
   Net* high = nullptr;
   Net* low = nullptr;
   Net* vdd = nullptr;
   Net* vss = nullptr;
-  std::vector<Net*> buses;
+  std::vector<Net*> others;
   void find_constant(Net* net);
   void find_supply(Net* net);
 
@@ -168,26 +170,22 @@ struct Polarity {
 };
 
 void Polarity::find_constant(Net* net) {
-  if (removed(net)) return;
+  if (removed(net) || (net->type != NET_SIGNAL && net->type != K_TRISTATE)) return;
   int c = source_class(net);
-  if (net->type == K_TRISTATE && (c == C_HIGH || c == C_LOW) && has_complement_load(net))
-    buses.push_back(net);
-  if (net->type != NET_SIGNAL) return;
-  if (c == C_HIGH && !high) high = net;
-  else if (c == C_LOW && !low) low = net;
+  if (c != C_HIGH && c != C_LOW) return;
+  Net*& first = c == C_HIGH ? high : low;
+  if (!first && net->type == NET_SIGNAL) first = net;
+  else if (first != net && has_complement_load(net)) others.push_back(net);
 }
 
 void Polarity::find_supply(Net* net) {
-  if (removed(net) || source_class(net) != C_PIN) return;
+  if (removed(net) || (net->type != NET_SIGNAL && net->type != K_TRISTATE)) return;
+  if (source_class(net) != C_PIN) return;
   const char* pin = net->source->pin_name;
-  if (net->type == K_TRISTATE && (same(pin, "VDD") || same(pin, "VSS")) && has_complement_load(net))
-    buses.push_back(net);
-  if (net->type != NET_SIGNAL) return;
-  if (same(pin, "VDD")) {
-    if (!vdd) vdd = net;
-  } else if (same(pin, "VSS")) {
-    if (!vss) vss = net;
-  }
+  if (!same(pin, "VDD") && !same(pin, "VSS")) return;
+  Net*& first = same(pin, "VDD") ? vdd : vss;
+  if (!first && net->type == NET_SIGNAL) first = net;
+  else if (first != net && has_complement_load(net)) others.push_back(net);
 }
 
 // ---- constants ------------------------------------------------------------
@@ -208,10 +206,10 @@ void Polarity::high_low() {
     cell->node = d;
     return d;
   };
-  for (Net* bus : buses) {
-    int c = source_class(bus);
-    if (c == C_HIGH) serve_bus(bus, low, false, make_driver);
-    else if (c == C_LOW) serve_bus(bus, high, true, make_driver);
+  for (Net* net : others) {
+    int c = source_class(net);
+    if (c == C_HIGH) serve_other(net, low, false, make_driver);
+    else if (c == C_LOW) serve_other(net, high, true, make_driver);
   }
   serve(high, low, make_driver, [](bool) {});
 }
@@ -241,10 +239,10 @@ void Polarity::vdd_vss() {
     if (!pin->node) pin->node = d;
     return d;
   };
-  for (Net* bus : buses) {
-    if (source_class(bus) != C_PIN) continue;
-    if (same(bus->source->pin_name, "VDD")) serve_bus(bus, vss, false, make_driver);
-    else if (same(bus->source->pin_name, "VSS")) serve_bus(bus, vdd, true, make_driver);
+  for (Net* net : others) {
+    if (source_class(net) != C_PIN) continue;
+    if (same(net->source->pin_name, "VDD")) serve_other(net, vss, false, make_driver);
+    else if (same(net->source->pin_name, "VSS")) serve_other(net, vdd, true, make_driver);
   }
   serve(vdd, vss, make_driver, [](bool) {});
 }
