@@ -1035,7 +1035,7 @@ int Generator::module(int level, Place place, long budget, const std::vector<int
 Design& Generator::run() {
   features();
   if (d_.f.wide) {  // buses, pads and boxes everywhere
-    d_.f.tristate = d_.f.ts_ports = d_.f.pcd = d_.f.bidir = d_.f.bidir_sub = true;
+    d_.f.tristate = d_.f.ts_ports = d_.f.pcd = d_.f.bidir = true;
   }
   pcd_cells();
   int depth = d_.p.depth >= 0 ? d_.p.depth : r_.range(1, 5);
@@ -1111,6 +1111,10 @@ class Checker {
     parent_.push_back(int(parent_.size()));
     return int(parent_.size()) - 1;
   }
+  bool fail(const std::string& what) {
+    problem_ = what;
+    return false;
+  }
 };
 
 struct PinInfo {
@@ -1185,10 +1189,8 @@ bool Checker::run(long* cells, long* invs) {
     }
     std::map<std::string, int> comp_idx;
     for (size_t i = 0; i < m.comps.size(); ++i) {
-      if (comp_idx.count(m.comps[i].name) || port_dir.count(m.comps[i].name)) {
-        problem_ = m.name + ": name " + m.comps[i].name + " declared twice";
-        return false;
-      }
+      if (comp_idx.count(m.comps[i].name) || port_dir.count(m.comps[i].name))
+        return fail(m.name + ": name " + m.comps[i].name + " declared twice");
       comp_idx[m.comps[i].name] = int(i);
     }
     std::map<std::string, std::map<std::string, int>> child_ports;  // inst -> pin -> slot
@@ -1200,35 +1202,21 @@ bool Checker::run(long* cells, long* invs) {
       for (const Term& t : n.terms) {
         if (t.inst.empty()) {
           auto pd = port_dir.find(t.pin);
-          if (pd == port_dir.end()) {
-            problem_ = m.name + ": undeclared port " + t.pin;
-            return false;
-          }
-          if (is_top) {
-            int dir = pd->second;
-            if (dir == 0 || dir == 4) uses_[size_t(s)].push_back({true, false, false});
-            if (dir == 3) uses_[size_t(s)].push_back({true, false, true});
-            if (dir == 1 || dir == 2) uses_[size_t(s)].push_back({false, false, false});
-          } else {
-            auto o = it.ports.find(t.pin);
-            if (o != it.ports.end()) unite(s, o->second);
-            else if (pd->second == 0 || pd->second == 4) {
-              // input not connected by the parent: nothing drives it
-              uses_[size_t(s)].push_back({false, false, false});
-              uses_[size_t(s)].back().driver = false;
-            }
-          }
+          if (pd == port_dir.end()) return fail(m.name + ": undeclared port " + t.pin);
+          int dir = pd->second;
+          auto o = it.ports.find(t.pin);
+          if (is_top)  // inputs and globals drive, bidirectional ports drive and load
+            uses_[size_t(s)].push_back({dir != 1 && dir != 2, false, dir == 3});
+          else if (o != it.ports.end())
+            unite(s, o->second);
+          else if (dir == 0 || dir == 4)  // an input not connected by the parent: nothing drives it
+            uses_[size_t(s)].push_back({false, false, false});
           continue;
         }
         auto ci = comp_idx.find(t.inst);
-        if (ci == comp_idx.end()) {
-          problem_ = m.name + ": undeclared instance " + t.inst;
-          return false;
-        }
-        if (++pin_seen[t.inst + "." + t.pin] > 1) {
-          problem_ = m.name + ": pin " + t.inst + "." + t.pin + " on two nets";
-          return false;
-        }
+        if (ci == comp_idx.end()) return fail(m.name + ": undeclared instance " + t.inst);
+        if (++pin_seen[t.inst + "." + t.pin] > 1)
+          return fail(m.name + ": pin " + t.inst + "." + t.pin + " on two nets");
         const CompDef& c = m.comps[size_t(ci->second)];
         int mi = d_.find(c.cls);
         if (mi >= 0) {
@@ -1236,10 +1224,7 @@ bool Checker::run(long* cells, long* invs) {
           const PortDef* pd = nullptr;
           for (const PortDef& p : cm.ports)
             if (p.name == t.pin) pd = &p;
-          if (!pd) {
-            problem_ = m.name + ": " + c.cls + " has no port " + t.pin;
-            return false;
-          }
+          if (!pd) return fail(m.name + ": " + c.cls + " has no port " + t.pin);
           if (cm.pcd) {  // unused and global pins neither drive nor load
             auto is = [&](const char* d) { return pd->dir.rfind(d, 0) == 0; };
             bool drv = is("output") || is("tristate") || is("bidirect");
@@ -1250,10 +1235,7 @@ bool Checker::run(long* cells, long* invs) {
           continue;
         }
         PinInfo pi;
-        if (!cell_pin(c.cls, t.pin, &pi)) {
-          problem_ = m.name + ": " + c.cls + " has no pin " + t.pin;
-          return false;
-        }
+        if (!cell_pin(c.cls, t.pin, &pi)) return fail(m.name + ": " + c.cls + " has no pin " + t.pin);
         uses_[size_t(s)].push_back({pi.out, pi.ts, false});
         if (pi.comb) (pi.out ? cells_here[t.inst].outs : cells_here[t.inst].ins).push_back(s);
       }
@@ -1281,14 +1263,9 @@ bool Checker::run(long* cells, long* invs) {
       if (u.tristate) ++ts;
       if (u.bidir) ++bidir;
     }
-    if (loads > 0 && drivers == 0) {
-      problem_ = "a net with loads and no driver";
-      return false;
-    }
-    if (drivers > 1 && ts != drivers && bidir == 0) {
-      problem_ = "a net with " + std::to_string(drivers) + " drivers";
-      return false;
-    }
+    if (loads > 0 && drivers == 0) return fail("a net with loads and no driver");
+    if (drivers > 1 && ts != drivers && bidir == 0)
+      return fail("a net with " + std::to_string(drivers) + " drivers");
   }
   // combinational loops: depth-first search with an explicit stack
   std::map<int, std::vector<int>> succ;
@@ -1305,10 +1282,7 @@ bool Checker::run(long* cells, long* invs) {
       const std::vector<int>& out = succ[n];
       if (i < out.size()) {
         int nx = out[i++];
-        if (state[nx] == 1) {
-          problem_ = "a combinational loop";
-          return false;
-        }
+        if (state[nx] == 1) return fail("a combinational loop");
         if (state[nx] == 0) {
           state[nx] = 1;
           st.push_back({nx, 0});
@@ -1324,14 +1298,18 @@ bool Checker::run(long* cells, long* invs) {
 
 // ---- writing --------------------------------------------------------------
 
-void write_nld(const ModDef& m, FILE* f, Rng& r, bool messy) {
-  std::fprintf(f, "(def-module\t%s\n", m.name.c_str());
-  if (messy) std::fprintf(f, "; generated module %s\n", m.name.c_str());
+// An NLD module, or a PCD cell (its head words and pin loads, no body).
+void write_module(const ModDef& m, FILE* f, Rng& r, bool messy) {
+  std::fprintf(f, "(def-module\t%s%s\n", m.name.c_str(), m.pcd_head.c_str());
+  if (messy && !m.pcd) std::fprintf(f, "; generated module %s\n", m.name.c_str());
   for (const PortDef& p : m.ports) {
-    if (p.note.empty())
-      std::fprintf(f, "\t(def-pin\t%s\ttype %s)\n", p.name.c_str(), p.dir.c_str());
-    else
-      std::fprintf(f, "\t(def-pin\t%s\ttype %s\tnote\t%s)\n", p.name.c_str(), p.dir.c_str(), p.note.c_str());
+    auto ld = m.pcd_load.find(p.name);
+    std::string more = !p.note.empty() ? "\tnote\t" + p.note : ld != m.pcd_load.end() ? "\tload\t" + ld->second : "";
+    std::fprintf(f, "\t(def-pin\t%s\ttype %s%s)\n", p.name.c_str(), p.dir.c_str(), more.c_str());
+  }
+  if (m.pcd) {
+    std::fprintf(f, ")\n");
+    return;
   }
   std::fprintf(f, "\n");
   for (size_t i = 0; i < m.comps.size();) {
@@ -1360,18 +1338,6 @@ void write_nld(const ModDef& m, FILE* f, Rng& r, bool messy) {
   }
   std::fprintf(f, ")\n");
   if (messy && r.chance(0.5)) std::fprintf(f, "; end\n\n");
-}
-
-void write_pcd(const ModDef& m, FILE* f) {
-  std::fprintf(f, "(def-module\t%s%s\n", m.name.c_str(), m.pcd_head.c_str());
-  for (const PortDef& p : m.ports) {
-    auto ld = m.pcd_load.find(p.name);
-    if (ld != m.pcd_load.end())
-      std::fprintf(f, "\t(def-pin\t%s\ttype %s\tload\t%s)\n", p.name.c_str(), p.dir.c_str(), ld->second.c_str());
-    else
-      std::fprintf(f, "\t(def-pin\t%s\ttype %s)\n", p.name.c_str(), p.dir.c_str());
-  }
-  std::fprintf(f, ")\n");
 }
 
 bool make_dir(const std::string& d) {
@@ -1419,16 +1385,13 @@ int main(int argc, char** argv) {
   }
   const char* folders[2][2] = {{"work", "work2"}, {"lib", "lib2"}};
   int n_dirs = d.f.multi_dirs ? 2 : 1;
-  if (!make_dir(p.out)) {
-    std::fprintf(stderr, "vorq-gen: cannot make %s\n", p.out.c_str());
+  bool made = make_dir(p.out);
+  for (int w = 0; w < 2; ++w)
+    for (int k = 0; k < n_dirs; ++k) made = made && make_dir(p.out + "/" + folders[w][k]);
+  if (!made) {
+    std::fprintf(stderr, "vorq-gen: cannot make the folders in %s\n", p.out.c_str());
     return 1;
   }
-  for (int w = 0; w < 2; ++w)
-    for (int k = 0; k < n_dirs; ++k)
-      if (!make_dir(p.out + "/" + folders[w][k])) {
-        std::fprintf(stderr, "vorq-gen: cannot make %s/%s\n", p.out.c_str(), folders[w][k]);
-        return 1;
-      }
   Rng wr{p.seed ^ 0x5deece66dULL};
   std::vector<bool> used = d.reachable();
   for (size_t i = 0; i < d.mods.size(); ++i) {
@@ -1441,10 +1404,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "vorq-gen: cannot write %s\n", path.c_str());
       return 1;
     }
-    if (m.pcd)
-      write_pcd(m, f);
-    else
-      write_nld(m, f, wr, d.f.messy);
+    write_module(m, f, wr, d.f.messy);
     std::fclose(f);
     // a file of the same name in lib/, never read: writable folders come first
     if (d.f.decoys && m.place == WORK && i + 1 < d.mods.size() && (i % 2) == 0) {
