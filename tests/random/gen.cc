@@ -970,12 +970,12 @@ int Generator::module(int level, Place place, long budget, const std::vector<int
       boxes.push_back(int(i));
   // children within the budget; one class repeated
   long left = budget;
-  std::vector<int> cand;
-  for (int i : below_w) cand.push_back(i);
-  for (int i : below_r) cand.push_back(i);
-  if (place == LIB && !d_.f.ro_child) {
-    cand = below_r;
-  }
+  std::vector<int> cand = below_r;
+  if (place == WORK || d_.f.ro_child) cand.insert(cand.begin(), below_w.begin(), below_w.end());
+  auto add = [&](int c) {
+    plan.children.push_back(c);
+    left -= d_.mods[size_t(c)].cells;
+  };
   if (!cand.empty()) {
     int n = is_top ? r_.range(2, 5) : r_.range(1, 3);
     std::vector<int> next_level;  // classes one level down make the hierarchy deep
@@ -984,17 +984,10 @@ int Generator::module(int level, Place place, long budget, const std::vector<int
     for (int k = 0; k < n; ++k) {
       int c = (!next_level.empty() && (k == 0 || r_.chance(0.5))) ? r_.pick(next_level) : r_.pick(cand);
       if (d_.mods[size_t(c)].cells > left && !plan.children.empty()) continue;
-      plan.children.push_back(c);
-      left -= d_.mods[size_t(c)].cells;
-      if (r_.chance(0.4) && d_.mods[size_t(c)].cells <= left) {  // several instances of one class
-        plan.children.push_back(c);
-        left -= d_.mods[size_t(c)].cells;
-      }
+      add(c);
+      if (r_.chance(0.4) && d_.mods[size_t(c)].cells <= left) add(c);  // several instances of one class
       if (wide(0.4))  // many of them
-        for (int j = r_.range(3, 14); j > 0 && d_.mods[size_t(c)].cells <= left; --j) {
-          plan.children.push_back(c);
-          left -= d_.mods[size_t(c)].cells;
-        }
+        for (int j = r_.range(3, 14); j > 0 && d_.mods[size_t(c)].cells <= left; --j) add(c);
     }
   }
   if (!boxes.empty() && r_.chance(is_top ? 0.8 : 0.3))
