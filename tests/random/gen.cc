@@ -134,6 +134,7 @@ struct ModDef {
   std::vector<std::string> bis, ncs, globs;  // bidirectional, unused, global pins of wide black boxes
   std::string clk, rst, scan_clk, s_clk, spare;
   std::string bidi;  // bidirect port with a pad inside
+  std::string bio;   // bidirect port connected outside only (wide designs)
   bool vdd = false;
   // PCD pads
   std::string pad_in, pad_out, pad_bi;
@@ -592,6 +593,7 @@ void Builder::place_child(int idx) {
   } else if (!c.bidi.empty() && d_.f.wide) {
     drive(bus(0.7), name, c.bidi);  // a pad of the copy on a bus of this module
   }
+  if (!c.bio.empty() && r_.chance(0.8)) drive(pick(), name, c.bio);
   bool dead = d_.f.dead && r_.chance(0.12);
   for (const std::string& o : c.outs)
     if (!dead && r_.chance(0.85)) out(name, o, S_SUB);
@@ -675,6 +677,7 @@ void Builder::make_ports(const Plan& plan) {
     m_.bidi = "pio";
   }
   if (!top_ && d_.f.spare && r_.chance(0.3)) port(m_.spare = "spare", "input");
+  if (!top_ && wide(0.4)) port(m_.bio = bait_or("bio", false), "bidirect");
   for (int i = 0; i < plan.n_ins; ++i) {
     std::string k = std::to_string(i);
     std::string n = bait_or(top_ ? (bus_style ? "din[" + k + "]" : "in_" + k) : (bus_style ? "a[" + k + "]" : "i" + k), false);
