@@ -543,9 +543,11 @@ void Builder::pads() {
     for (int i = 0, n = r_.range(1, 3); i < n; ++i) {
       std::string pn = "pad_io[" + std::to_string(i) + "]";
       port(pn, "bidirect");
-      int net = out("", pn, S_KINDS);
+      bool on_bus = wide(0.5);  // driven by buffers and sub-modules, read once closed
+      int net = on_bus ? bus(0) : new_net();
+      drive(net, "", pn);
       if (r_.chance(0.85)) bidir_pad(net);
-      if (r_.chance(0.5)) pool_.push_back({net, S_BIDIR});  // the pad net read directly by logic
+      if (!on_bus && r_.chance(0.5)) pool_.push_back({net, S_BIDIR});  // the pad net read directly by logic
     }
   }
   if (d_.f.pads && pad_class(1) >= 0) {
