@@ -587,13 +587,9 @@ void Builder::place_child(int idx) {
   if (!c.bidi.empty() && top_) {
     std::string pn = "pad_sub[" + std::to_string(bidir_ports_++) + "]";
     port(pn, "bidirect");
-    bool on_bus = wide(0.5);  // read once closed
-    int net = on_bus ? bus(0.7) : new_net();
-    drive(net, "", pn);
+    int net = out("", pn, S_KINDS);
     drive(net, name, c.bidi);
-    if (!on_bus && r_.chance(0.3)) pool_.push_back({net, S_BIDIR});
-  } else if (!c.bidi.empty() && d_.f.wide) {
-    drive(bus(0.7), name, c.bidi);  // a pad of the copy on a bus of this module
+    if (r_.chance(0.3)) pool_.push_back({net, S_BIDIR});
   }
   if (!c.bio.empty() && r_.chance(0.8)) drive(pick(), name, c.bio);
   bool dead = d_.f.dead && r_.chance(0.12);
@@ -1021,7 +1017,7 @@ int Generator::module(int level, Place place, long budget, const std::vector<int
   plan.n_outs = is_top ? r_.range(1, 6) : r_.range(1, 4);
   plan.ts_port = !is_top && d_.f.ts_ports && place == WORK && r_.chance(d_.f.wide ? 0.7 : 0.4);
   if (d_.f.wide) plan.n_ts = r_.range(1, 3);
-  plan.bidi_port = (level == 1 || d_.f.wide) && place == WORK && d_.f.bidir_sub && r_.chance(0.5);
+  plan.bidi_port = level == 1 && place == WORK && d_.f.bidir_sub && r_.chance(0.5);
 
   d_.mods.push_back(m);
   int idx = int(d_.mods.size()) - 1;
@@ -1032,8 +1028,9 @@ int Generator::module(int level, Place place, long budget, const std::vector<int
 
 Design& Generator::run() {
   features();
-  if (d_.f.wide) {  // buses, pads and boxes everywhere
-    d_.f.tristate = d_.f.ts_ports = d_.f.pcd = d_.f.bidir = true;
+  if (d_.f.wide) {  // buses, pads and boxes everywhere; no pads inside copies
+    d_.f.tristate = d_.f.ts_ports = d_.f.pcd = d_.f.bidir = true;  // (vorq would copy the input)
+    d_.f.bidir_sub = false;
   }
   pcd_cells();
   int depth = d_.p.depth >= 0 ? d_.p.depth : r_.range(1, 5);
