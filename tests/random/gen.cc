@@ -224,8 +224,6 @@ class Builder {
  public:
   Builder(Design& d, Rng& r, ModDef& m, bool is_top) : d_(d), r_(r), m_(m), top_(is_top) {}
 
-  void build(const Plan& plan);
-
  private:
   Design& d_;
   Rng& r_;
@@ -329,524 +327,508 @@ class Builder {
   }
   int clock_for_reg() { return clocks_.empty() ? -1 : r_.pick(clocks_); }
 
-  int pick();
-  int pick_of_kind();
-  int gate();
-  int inverter(int src);
-  void inverter_chain();
-  void place_child(int idx);
-  void ts_buf();
-  void bgate();
-  void registers(int n);
-  void boxes(const std::vector<int>& idx);
-  void pads();
-  int pad_class(int kind) const;
-  void bidir_pad(int net);
-  void make_ports(const Plan& plan);
-  void constants();
-  void outputs(const Plan& plan);
-  std::string reg_name();
-};
-
-// A signal of the pool, biased towards unused and recent signals and away
-// from constants.
-int Builder::pick() {
-  for (int tries = 0; tries < 4; ++tries) {
-    const Sig* s;
-    double u = double(r_.below(1000)) / 1000.0;
-    if (u < 0.35) {
-      std::vector<int> idle;
-      for (size_t i = 0; i < pool_.size(); ++i)
-        if (loads_[size_t(pool_[i].net)] == 0) idle.push_back(int(i));
-      s = idle.empty() ? &r_.pick(pool_) : &pool_[size_t(r_.pick(idle))];
-    } else if (u < 0.7) {
-      size_t k = std::min<size_t>(pool_.size(), 10);
-      s = &pool_[pool_.size() - 1 - size_t(r_.below(int(k)))];
-    } else {
-      s = &r_.pick(pool_);
-    }
-    bool weak = s->kind == S_CONST || s->kind == S_SUPPLY || s->kind == S_BIDIR || s->kind == S_CLK;
-    if (weak && tries < 3 && r_.chance(0.8)) continue;
-    return s->net;
-  }
-  return r_.pick(pool_).net;
-}
-
-// A signal of a kind drawn uniformly among the kinds in the pool: inverters
-// land on every kind of net.
-int Builder::pick_of_kind() {
-  std::vector<int> kinds;
-  for (const Sig& s : pool_)
-    if (std::find(kinds.begin(), kinds.end(), int(s.kind)) == kinds.end()) kinds.push_back(s.kind);
-  int k = r_.pick(kinds);
-  std::vector<int> nets;
-  for (const Sig& s : pool_)
-    if (s.kind == k) nets.push_back(s.net);
-  return r_.pick(nets);
-}
-
-int Builder::gate() {
-  static const char* const kinds[] = {"and", "nand", "or", "nor", "eor", "enor", "aoi", "oai"};
-  static const int weight[] = {12, 12, 12, 12, 6, 6, 10, 10};
-  int x = r_.below(80), k = 0;
-  while (x >= weight[k]) x -= weight[k++];
-  std::string stem = kinds[k];
-  std::vector<std::string> ins;
-  std::string cls, op;
-  if (k <= 3) {
-    int w = r_.chance(0.5) ? 2 : r_.chance(0.6) ? 3 : 4;
-    cls = stem + "--" + std::to_string(w);
-    op = (k == 0 || k == 2) ? "out" : "nout";
-    int style = d_.f.odd_names ? r_.below(3) : 0;
-    for (int i = 0; i < w; ++i)
-      ins.push_back(style == 1 ? std::string(1, char('a' + i))
-                               : style == 2 ? "x" + std::to_string(i) : "in" + std::to_string(i + 1));
-    // an input named like the output of the negated class
-    if (d_.p.odd_pins && r_.chance(0.3)) ins[size_t(r_.below(w))] = (op == "out") ? "nout" : "out";
-  } else if (k <= 5) {
-    cls = stem + "--2";
-    op = k == 4 ? "out" : "nout";
-    ins = {"in1", "in2"};
-  } else {
-    std::string g = kAoiGroups[r_.below(8)];
-    cls = stem + "--" + g;
-    op = "nout";
-    for (size_t gi = 0; gi < g.size(); ++gi)
-      for (int i = 0; i < g[gi] - '0'; ++i) ins.push_back(std::string(1, char('a' + gi)) + std::to_string(i + 1));
-  }
-  std::string name = comp(cls, "g");
-  int prev = -1;
-  for (size_t i = 0; i < ins.size(); ++i) {
-    int src = (prev >= 0 && r_.chance(0.06)) ? prev : pick();  // one net at two pins of the gate
-    load(src, name, ins[i]);
-    prev = src;
-  }
-  if (d_.f.floating && r_.chance(0.04)) return -1;  // open output
-  return out(name, op, S_GATE);
-}
-
-int Builder::inverter(int src) {
-  std::string name = comp("inv-", "g");
-  load(src, name, "in");
-  if (d_.f.floating && r_.chance(0.05)) return -1;  // open output
-  return out(name, "nout", S_INV);
-}
-
-void Builder::inverter_chain() {
-  int src = pick_of_kind();
-  int n = r_.chance(0.6) ? 1 : r_.chance(0.6) ? 2 : r_.range(3, 4);
-  for (int i = 0; i < n && src >= 0; ++i) {
-    if (r_.chance(0.1)) {  // a buffer inside the chain
-      std::string b = comp("ninv-", "g");
-      load(src, b, "in");
-      src = out(b, "out", S_GATE);
-    }
-    src = inverter(src);
-  }
-}
-
-std::string Builder::reg_name() {
-  if (d_.f.bait && m_.place == WORK && r_.chance(0.25)) {
-    std::string n = kBait[r_.below(11)];
-    if (!taken(n)) return n;
-  }
-  return bait_or("r", true);
-}
-
-void Builder::registers(int n) {
-  for (int i = 0; i < n; ++i) {
-    const RegClass& rc = kRegs[r_.below(d_.f.scan ? 10 : 5)];
-    std::string name = reg_name();
-    m_.comps.push_back({rc.name, name});
-    ++cells_;
-    bool any = false;
-    for (std::string o : {"out", "nout", "scan_out"}) {
-      if ((o != "scan_out" || rc.scan) && r_.chance(o == "out" ? 0.8 : 0.45)) {
-        out(name, o, S_REG);
-        any = true;
+  // A signal of the pool, biased towards unused and recent signals and away
+  // from constants.
+  int pick() {
+    for (int tries = 0; tries < 4; ++tries) {
+      const Sig* s;
+      double u = double(r_.below(1000)) / 1000.0;
+      if (u < 0.35) {
+        std::vector<int> idle;
+        for (size_t i = 0; i < pool_.size(); ++i)
+          if (loads_[size_t(pool_[i].net)] == 0) idle.push_back(int(i));
+        s = idle.empty() ? &r_.pick(pool_) : &pool_[size_t(r_.pick(idle))];
+      } else if (u < 0.7) {
+        size_t k = std::min<size_t>(pool_.size(), 10);
+        s = &pool_[pool_.size() - 1 - size_t(r_.below(int(k)))];
+      } else {
+        s = &r_.pick(pool_);
       }
+      bool weak = s->kind == S_CONST || s->kind == S_SUPPLY || s->kind == S_BIDIR || s->kind == S_CLK;
+      if (weak && tries < 3 && r_.chance(0.8)) continue;
+      return s->net;
     }
-    if (!any) out(name, "nout", S_REG);
-    // data inputs, connected once the logic exists
-    if (rc.set_reset) {
-      pending_.push_back({name, "set", 0});
-      pending_.push_back({name, "reset", 0});
-    } else {
-      pending_.push_back({name, "in", 0});
-      if (r_.chance(0.3)) pending_.push_back({name, "clk_enb", 0});
-    }
-    if (rc.scan) {
-      pending_.push_back({name, "scan_in", 1});
-      if (r_.chance(0.8)) pending_.push_back({name, "scan_enb", 0});
-      if (scan_clk_ >= 0 && r_.chance(0.8)) load(scan_clk_, name, "scan_clock");
-    }
-    int ck = clock_for_reg();
-    if (ck >= 0 && r_.chance(0.95)) load(ck, name, "m_clock");
-    if (s_clk_ >= 0 && r_.chance(0.5)) load(s_clk_, name, "s_clock");
-    if (rst_ >= 0 && (rc.needs_reset || r_.chance(0.2))) load(rst_, name, "p_reset");
-  }
-}
-
-void Builder::boxes(const std::vector<int>& idx) {
-  for (int b : idx) {
-    const ModDef& bb = d_.mods[size_t(b)];
-    std::string name = instance(b, "b");
-    for (const std::string& o : bb.outs)
-      if (r_.chance(0.85)) out(name, o, S_BB);
-    for (const std::string& in : bb.ins) pending_.push_back({name, in, 0});
-    if (!bb.clk.empty() && clk_ >= 0) load(clk_, name, bb.clk);
-    // pins of wide designs: tristate and bidirectional ones on buses, unused
-    // ones on any net, global ones on the supply
-    for (const std::string& t : bb.tss) drive(bus(0.6), name, t);
-    for (const std::string& t : bb.bis) {
-      if (r_.chance(0.7))
-        drive(bus(0.7), name, t);
-      else
-        out(name, t, S_BIDIR);
-    }
-    for (const std::string& t : bb.ncs)
-      if (r_.chance(0.7)) drive(pick(), name, t);
-    for (const std::string& t : bb.globs)
-      if (vdd_ >= 0) drive(vdd_, name, t);
-  }
-}
-
-int Builder::pad_class(int kind) const {
-  for (size_t i = 0; i < d_.mods.size(); ++i) {
-    const ModDef& m = d_.mods[i];
-    if (!(kind == 0 ? m.pad_in : kind == 1 ? m.pad_out : m.pad_bi).empty()) return int(i);
-  }
-  return -1;
-}
-
-// A bidirectional pad on `net`: its output read by logic, its data and
-// enable driven late.
-void Builder::bidir_pad(int net) {
-  std::string name = instance(pad_class(2), "pb");
-  drive(net, name, "PAD");
-  out(name, "Y", S_PAD);
-  pending_.push_back({name, "A", 0});
-  pending_.push_back({name, "OE", 0});
-}
-
-// Pads and bidirectional ports of the top module.
-void Builder::pads() {
-  if (d_.f.pads && pad_class(0) >= 0) {
-    for (int i = 0, n = r_.range(1, 3); i < n; ++i) {
-      int pnet = input_port("pad_in[" + std::to_string(i) + "]");
-      std::string name = instance(pad_class(0), "pi");
-      load(pnet, name, "PAD");
-      out(name, "Y", S_PAD);
-    }
-  }
-  if (d_.f.bidir && pad_class(2) >= 0) {
-    for (int i = 0, n = r_.range(1, 3); i < n; ++i) {
-      std::string pn = "pad_io[" + std::to_string(i) + "]";
-      port(pn, "bidirect");
-      bool on_bus = wide(0.5);  // driven by buffers and sub-modules, read once closed
-      int net = on_bus ? bus(0) : new_net();
-      drive(net, "", pn);
-      if (r_.chance(0.85)) bidir_pad(net);
-      if (!on_bus && r_.chance(0.5)) pool_.push_back({net, S_BIDIR});  // the pad net read directly by logic
-    }
-  }
-  if (d_.f.pads && pad_class(1) >= 0) {
-    for (int i = 0, n = r_.range(1, 2); i < n; ++i) {
-      std::string pn = "pad_out[" + std::to_string(i) + "]";
-      port(pn, "output");
-      std::string name = instance(pad_class(1), "po");
-      load(out(name, "PAD", S_KINDS), "", pn);
-      pending_.push_back({name, "A", 0});
-    }
-  }
-}
-
-void Builder::constants() {
-  for (int i = 0, n = r_.chance(0.5) ? r_.range(1, 2) : 0; i < n; ++i) out(comp("high-", "c"), "out", S_CONST);
-  for (int i = 0, n = r_.chance(0.5) ? r_.range(1, 2) : 0; i < n; ++i) out(comp("low-", "c"), "nout", S_CONST);
-}
-
-void Builder::place_child(int idx) {
-  const ModDef& c = d_.mods[size_t(idx)];
-  std::string name = instance(idx, "u");
-  int prev = -1;
-  for (const std::string& in : c.ins) {
-    int src = (prev >= 0 && r_.chance(0.05)) ? prev : pick();
-    load(src, name, in);
-    prev = src;
-  }
-  if (!c.spare.empty() && r_.chance(0.5)) load(pick(), name, c.spare);
-  if (!c.clk.empty()) {
-    int ck = clock_for_reg();
-    if (ck >= 0) load(ck, name, c.clk);
-  }
-  if (!c.rst.empty() && rst_ >= 0) load(rst_, name, c.rst);
-  if (!c.scan_clk.empty() && scan_clk_ >= 0) load(scan_clk_, name, c.scan_clk);
-  if (!c.s_clk.empty() && s_clk_ >= 0) load(s_clk_, name, c.s_clk);
-  if (c.vdd && vdd_ >= 0) load(vdd_, name, "VDD");
-  if (!c.bidi.empty() && top_) {
-    std::string pn = "pad_sub[" + std::to_string(bidir_ports_++) + "]";
-    port(pn, "bidirect");
-    int net = out("", pn, S_KINDS);
-    drive(net, name, c.bidi);
-    if (r_.chance(0.3)) pool_.push_back({net, S_BIDIR});
-  }
-  if (!c.bio.empty() && r_.chance(0.8)) drive(pick(), name, c.bio);
-  bool dead = d_.f.dead && r_.chance(0.12);
-  for (const std::string& o : c.outs)
-    if (!dead && r_.chance(0.85)) out(name, o, S_SUB);
-  for (const std::string& t : c.tss)
-    if (!dead) drive(bus(0.6), name, t);
-}
-
-void Builder::ts_buf() {
-  std::string name = comp("ts_buf-", "t");
-  load(pick(), name, "in");
-  load(pick(), name, "nenb");
-  drive(bus(0.7), name, "out");
-}
-
-void Builder::bgate() {
-  if (clk_ < 0) return;
-  std::string name = comp("bgate--2", "k");
-  load(pick(), name, "enb");
-  load(clk_, name, "clock");
-  int o = out(name, "nout", S_KINDS);
-  if (r_.chance(0.75))
-    clocks_.push_back(o);
-  else
-    pool_.push_back({o, S_GATE});
-}
-
-void Builder::make_ports(const Plan& plan) {
-  bool bus_style = r_.chance(0.3);
-  if (plan.clock) {
-    static const char* const top_names[] = {"m_clock", "clk", "ck"};
-    static const char* const sub_names[] = {"clk", "m_clock", "ck", "clock"};
-    std::string cn = top_ ? top_names[r_.below(3)] : sub_names[r_.below(4)];
-    bool note = d_.f.clock_note && (top_ ? cn != "m_clock" : r_.chance(0.5));
-    clk_ = input_port(cn, note ? "clock" : "");
-    if (top_) {
-      clocks_.push_back(clk_);
-      if (r_.chance(0.4))  // a second clock domain
-        clocks_.push_back(input_port("clk2", d_.f.clock_note && r_.chance(0.5) ? "clock" : ""));
-    } else {
-      m_.clk = cn;
-      int ck = clk_;
-      if (r_.chance(0.15)) {  // a local clock buffer
-        std::string b = comp("ninv-", "g");
-        load(clk_, b, "in");
-        ck = out(b, "out", S_KINDS);
-      }
-      clocks_.push_back(ck);
-    }
-  }
-  if (plan.reset && top_) {
-    int style = d_.f.reset_tree ? r_.below(3) : 0;
-    rst_ = style == 0 ? input_port("p_reset") : inverted(input_port("rst_n"));
-    if (style == 2) {  // reset also from a test input, through an OR
-      int te = input_port("test_rst");
-      std::string g = comp("or--2", "g");
-      load(rst_, g, "in1");
-      load(te, g, "in2");
-      rst_ = out(g, "out", S_KINDS);
-    }
-  } else if (plan.reset) {
-    static const char* const names[] = {"rst", "p_reset", "reset"};
-    m_.rst = names[r_.below(3)];
-    rst_ = input_port(m_.rst);
-    if (d_.f.reset_tree && r_.chance(0.3)) rst_ = inverted(rst_);  // active low inside
-  }
-  if (plan.scan_clk) scan_clk_ = input_port(m_.scan_clk = "scan_clock");
-  if (plan.s_clk) s_clk_ = input_port(m_.s_clk = "s_clock");
-  if (top_ ? d_.f.vdd : plan.vdd) {
-    port("VDD", top_ && d_.f.vdd_input ? "input" : "global");
-    vdd_ = out("", "VDD", S_SUPPLY);
-    m_.vdd = !top_;
-    if (top_ && r_.chance(0.8)) {
-      port("VSS", d_.f.vdd_input && r_.chance(0.5) ? "input" : "global");
-      vss_ = out("", "VSS", S_SUPPLY);
-    }
-  }
-  if (top_ && d_.f.scan && r_.chance(0.7)) pool_.push_back({input_port("scan_enb"), S_IN});
-  if (!top_ && plan.bidi_port && pad_class(2) >= 0) {
-    port("pio", "bidirect");
-    bidir_pad(out("", "pio", S_KINDS));
-    m_.bidi = "pio";
-  }
-  if (!top_ && d_.f.spare && r_.chance(0.3)) port(m_.spare = "spare", "input");
-  if (!top_ && wide(0.4)) port(m_.bio = bait_or("bio", false), "bidirect");
-  for (int i = 0; i < plan.n_ins; ++i) {
-    std::string k = std::to_string(i);
-    std::string n = bait_or(top_ ? (bus_style ? "din[" + k + "]" : "in_" + k) : (bus_style ? "a[" + k + "]" : "i" + k), false);
-    pool_.push_back({input_port(n), S_IN});
-    if (!top_) m_.ins.push_back(n);
-  }
-  if (clk_ >= 0 && d_.f.clock_data && r_.chance(0.3)) pool_.push_back({clk_, S_CLK});
-  if (clk_ >= 0 && r_.chance(0.2)) {  // an inverted clock for some registers
-    int ic = inverter(clk_);
-    if (ic >= 0) {
-      pool_.pop_back();
-      clocks_.push_back(ic);
-    }
-  }
-}
-
-void Builder::outputs(const Plan& plan) {
-  bool bus_style = r_.chance(0.3);
-  std::vector<int> used_src;
-  for (int i = 0; i < plan.n_outs; ++i) {
-    std::string k = std::to_string(i);
-    std::string n = bait_or(top_ ? (bus_style ? "dout[" + k + "]" : "out_" + k) : (bus_style ? "y[" + k + "]" : "o" + k), false);
-    port(n, "output");
-    if (!top_) m_.outs.push_back(n);
-    int src;
-    if (!used_src.empty() && r_.chance(0.08)) {
-      src = r_.pick(used_src);  // two output ports on one net
-    } else {
-      src = pick();
-      if (r_.chance(0.25)) {
-        int inv = inverter(src);
-        if (inv >= 0) src = inv;
-      }
-    }
-    load(src, "", n);
-    used_src.push_back(src);
-  }
-}
-
-void Builder::build(const Plan& plan) {
-  make_ports(plan);
-  if (top_) pads();
-  constants();
-  if (pool_.empty()) out(comp("high-", "c"), "out", S_CONST);  // a module without data inputs
-  registers(plan.n_regs);
-  boxes(plan.boxes);
-
-  // the combinational body, sub-modules placed in between
-  std::vector<int> steps(size_t(plan.n_gates), -1);  // -1 gate step, otherwise a child index
-  steps.insert(steps.end(), plan.children.begin(), plan.children.end());
-  r_.shuffle(steps);
-  for (int s : steps) {
-    if (s >= 0) {
-      place_child(s);
-      continue;
-    }
-    int a = r_.below(100);
-    if (a < 52) {
-      gate();
-    } else if (a < 72) {
-      inverter_chain();
-    } else if (a < 76) {
-      std::string b = comp("ninv-", "g");
-      load(pick(), b, "in");
-      out(b, "out", S_GATE);
-    } else if (a < 88 && d_.f.tristate) {
-      ts_buf();
-    } else if (a < 91 && d_.f.bgate) {
-      bgate();
-    } else {
-      gate();
-    }
-    if (!open_buses_.empty() && r_.chance(0.25)) close_bus(size_t(r_.below(int(open_buses_.size()))));
+    return r_.pick(pool_).net;
   }
 
-  // a tristate port takes a bus nobody inside reads combinationally (in wide
-  // designs, now and then a register reads it)
-  for (int t = 0; plan.ts_port && t < plan.n_ts; ++t) {
-    if (open_buses_.empty())
-      for (int i = 0, n = r_.range(1, 2); i < n; ++i) ts_buf();
-    int bus = open_buses_.back();
-    open_buses_.pop_back();
-    std::string pn = t == 0 ? "t0" : "tb" + std::to_string(t);
-    port(pn, "tristate");
-    m_.tss.push_back(pn);
-    load(bus, "", pn);
-    if (wide(0.4)) {
-      std::string r = comp("reg-1", "r");
-      load(bus, r, "in");
-      out(r, "out", S_REG);
-      if (int ck = clock_for_reg(); ck >= 0) load(ck, r, "m_clock");
-    }
-  }
-  while (!open_buses_.empty()) close_bus(0);
-
-  // an inverter between a bidirectional net and a bidirect top port
-  if (top_ && d_.f.bidir_inv) {
-    std::vector<int> bi;
+  // A signal of a kind drawn uniformly among the kinds in the pool: inverters
+  // land on every kind of net.
+  int pick_of_kind() {
+    std::vector<int> kinds;
     for (const Sig& s : pool_)
-      if (s.kind == S_BIDIR) bi.push_back(s.net);
-    int src = bi.empty() ? pick() : r_.pick(bi);
-    std::string iv = comp("inv-", "g");
-    load(src, iv, "in");
-    port("pad_inv", "bidirect");
-    drive(out(iv, "nout", S_KINDS), "", "pad_inv");
-  }
-  // cells declared and never connected
-  if (d_.f.floating && r_.chance(0.3)) {
-    static const char* const cls[] = {"inv-", "and--2", "reg-1", "nor--3"};
-    comp(cls[r_.below(4)], "f");
+      if (std::find(kinds.begin(), kinds.end(), int(s.kind)) == kinds.end()) kinds.push_back(s.kind);
+    int k = r_.pick(kinds);
+    std::vector<int> nets;
+    for (const Sig& s : pool_)
+      if (s.kind == k) nets.push_back(s.net);
+    return r_.pick(nets);
   }
 
-  // late inputs: registers, black boxes, pads
-  for (const Pending& p : pending_) {
-    int src = pick();
-    if (p.kind == 1) {  // scan chains prefer scan outputs
-      std::vector<int> so;
+  int gate() {
+    static const char* const kinds[] = {"and", "nand", "or", "nor", "eor", "enor", "aoi", "oai"};
+    static const int weight[] = {12, 12, 12, 12, 6, 6, 10, 10};
+    int x = r_.below(80), k = 0;
+    while (x >= weight[k]) x -= weight[k++];
+    std::string stem = kinds[k];
+    std::vector<std::string> ins;
+    std::string cls, op;
+    if (k <= 3) {
+      int w = r_.chance(0.5) ? 2 : r_.chance(0.6) ? 3 : 4;
+      cls = stem + "--" + std::to_string(w);
+      op = (k == 0 || k == 2) ? "out" : "nout";
+      int style = d_.f.odd_names ? r_.below(3) : 0;
+      for (int i = 0; i < w; ++i)
+        ins.push_back(style == 1 ? std::string(1, char('a' + i))
+                                 : style == 2 ? "x" + std::to_string(i) : "in" + std::to_string(i + 1));
+      // an input named like the output of the negated class
+      if (d_.p.odd_pins && r_.chance(0.3)) ins[size_t(r_.below(w))] = (op == "out") ? "nout" : "out";
+    } else if (k <= 5) {
+      cls = stem + "--2";
+      op = k == 4 ? "out" : "nout";
+      ins = {"in1", "in2"};
+    } else {
+      std::string g = kAoiGroups[r_.below(8)];
+      cls = stem + "--" + g;
+      op = "nout";
+      for (size_t gi = 0; gi < g.size(); ++gi)
+        for (int i = 0; i < g[gi] - '0'; ++i) ins.push_back(std::string(1, char('a' + gi)) + std::to_string(i + 1));
+    }
+    std::string name = comp(cls, "g");
+    int prev = -1;
+    for (size_t i = 0; i < ins.size(); ++i) {
+      int src = (prev >= 0 && r_.chance(0.06)) ? prev : pick();  // one net at two pins of the gate
+      load(src, name, ins[i]);
+      prev = src;
+    }
+    if (d_.f.floating && r_.chance(0.04)) return -1;  // open output
+    return out(name, op, S_GATE);
+  }
+
+  int inverter(int src) {
+    std::string name = comp("inv-", "g");
+    load(src, name, "in");
+    if (d_.f.floating && r_.chance(0.05)) return -1;  // open output
+    return out(name, "nout", S_INV);
+  }
+
+  void inverter_chain() {
+    int src = pick_of_kind();
+    int n = r_.chance(0.6) ? 1 : r_.chance(0.6) ? 2 : r_.range(3, 4);
+    for (int i = 0; i < n && src >= 0; ++i) {
+      if (r_.chance(0.1)) {  // a buffer inside the chain
+        std::string b = comp("ninv-", "g");
+        load(src, b, "in");
+        src = out(b, "out", S_GATE);
+      }
+      src = inverter(src);
+    }
+  }
+
+  std::string reg_name() {
+    if (d_.f.bait && m_.place == WORK && r_.chance(0.25)) {
+      std::string n = kBait[r_.below(11)];
+      if (!taken(n)) return n;
+    }
+    return bait_or("r", true);
+  }
+
+  void registers(int n) {
+    for (int i = 0; i < n; ++i) {
+      const RegClass& rc = kRegs[r_.below(d_.f.scan ? 10 : 5)];
+      std::string name = reg_name();
+      m_.comps.push_back({rc.name, name});
+      ++cells_;
+      bool any = false;
+      for (std::string o : {"out", "nout", "scan_out"}) {
+        if ((o != "scan_out" || rc.scan) && r_.chance(o == "out" ? 0.8 : 0.45)) {
+          out(name, o, S_REG);
+          any = true;
+        }
+      }
+      if (!any) out(name, "nout", S_REG);
+      // data inputs, connected once the logic exists
+      if (rc.set_reset) {
+        pending_.push_back({name, "set", 0});
+        pending_.push_back({name, "reset", 0});
+      } else {
+        pending_.push_back({name, "in", 0});
+        if (r_.chance(0.3)) pending_.push_back({name, "clk_enb", 0});
+      }
+      if (rc.scan) {
+        pending_.push_back({name, "scan_in", 1});
+        if (r_.chance(0.8)) pending_.push_back({name, "scan_enb", 0});
+        if (scan_clk_ >= 0 && r_.chance(0.8)) load(scan_clk_, name, "scan_clock");
+      }
+      int ck = clock_for_reg();
+      if (ck >= 0 && r_.chance(0.95)) load(ck, name, "m_clock");
+      if (s_clk_ >= 0 && r_.chance(0.5)) load(s_clk_, name, "s_clock");
+      if (rst_ >= 0 && (rc.needs_reset || r_.chance(0.2))) load(rst_, name, "p_reset");
+    }
+  }
+
+  void boxes(const std::vector<int>& idx) {
+    for (int b : idx) {
+      const ModDef& bb = d_.mods[size_t(b)];
+      std::string name = instance(b, "b");
+      for (const std::string& o : bb.outs)
+        if (r_.chance(0.85)) out(name, o, S_BB);
+      for (const std::string& in : bb.ins) pending_.push_back({name, in, 0});
+      if (!bb.clk.empty() && clk_ >= 0) load(clk_, name, bb.clk);
+      // pins of wide designs: tristate and bidirectional ones on buses, unused
+      // ones on any net, global ones on the supply
+      for (const std::string& t : bb.tss) drive(bus(0.6), name, t);
+      for (const std::string& t : bb.bis) {
+        if (r_.chance(0.7))
+          drive(bus(0.7), name, t);
+        else
+          out(name, t, S_BIDIR);
+      }
+      for (const std::string& t : bb.ncs)
+        if (r_.chance(0.7)) drive(pick(), name, t);
+      for (const std::string& t : bb.globs)
+        if (vdd_ >= 0) drive(vdd_, name, t);
+    }
+  }
+
+  int pad_class(int kind) const {
+    for (size_t i = 0; i < d_.mods.size(); ++i) {
+      const ModDef& m = d_.mods[i];
+      if (!(kind == 0 ? m.pad_in : kind == 1 ? m.pad_out : m.pad_bi).empty()) return int(i);
+    }
+    return -1;
+  }
+
+  // A bidirectional pad on `net`: its output read by logic, its data and
+  // enable driven late.
+  void bidir_pad(int net) {
+    std::string name = instance(pad_class(2), "pb");
+    drive(net, name, "PAD");
+    out(name, "Y", S_PAD);
+    pending_.push_back({name, "A", 0});
+    pending_.push_back({name, "OE", 0});
+  }
+
+  // Pads and bidirectional ports of the top module.
+  void pads() {
+    if (d_.f.pads && pad_class(0) >= 0) {
+      for (int i = 0, n = r_.range(1, 3); i < n; ++i) {
+        int pnet = input_port("pad_in[" + std::to_string(i) + "]");
+        std::string name = instance(pad_class(0), "pi");
+        load(pnet, name, "PAD");
+        out(name, "Y", S_PAD);
+      }
+    }
+    if (d_.f.bidir && pad_class(2) >= 0) {
+      for (int i = 0, n = r_.range(1, 3); i < n; ++i) {
+        std::string pn = "pad_io[" + std::to_string(i) + "]";
+        port(pn, "bidirect");
+        bool on_bus = wide(0.5);  // driven by buffers and sub-modules, read once closed
+        int net = on_bus ? bus(0) : new_net();
+        drive(net, "", pn);
+        if (r_.chance(0.85)) bidir_pad(net);
+        if (!on_bus && r_.chance(0.5)) pool_.push_back({net, S_BIDIR});  // the pad net read directly by logic
+      }
+    }
+    if (d_.f.pads && pad_class(1) >= 0) {
+      for (int i = 0, n = r_.range(1, 2); i < n; ++i) {
+        std::string pn = "pad_out[" + std::to_string(i) + "]";
+        port(pn, "output");
+        std::string name = instance(pad_class(1), "po");
+        load(out(name, "PAD", S_KINDS), "", pn);
+        pending_.push_back({name, "A", 0});
+      }
+    }
+  }
+
+  void constants() {
+    for (int i = 0, n = r_.chance(0.5) ? r_.range(1, 2) : 0; i < n; ++i) out(comp("high-", "c"), "out", S_CONST);
+    for (int i = 0, n = r_.chance(0.5) ? r_.range(1, 2) : 0; i < n; ++i) out(comp("low-", "c"), "nout", S_CONST);
+  }
+
+  void place_child(int idx) {
+    const ModDef& c = d_.mods[size_t(idx)];
+    std::string name = instance(idx, "u");
+    int prev = -1;
+    for (const std::string& in : c.ins) {
+      int src = (prev >= 0 && r_.chance(0.05)) ? prev : pick();
+      load(src, name, in);
+      prev = src;
+    }
+    if (!c.spare.empty() && r_.chance(0.5)) load(pick(), name, c.spare);
+    if (!c.clk.empty()) {
+      int ck = clock_for_reg();
+      if (ck >= 0) load(ck, name, c.clk);
+    }
+    if (!c.rst.empty() && rst_ >= 0) load(rst_, name, c.rst);
+    if (!c.scan_clk.empty() && scan_clk_ >= 0) load(scan_clk_, name, c.scan_clk);
+    if (!c.s_clk.empty() && s_clk_ >= 0) load(s_clk_, name, c.s_clk);
+    if (c.vdd && vdd_ >= 0) load(vdd_, name, "VDD");
+    if (!c.bidi.empty() && top_) {
+      std::string pn = "pad_sub[" + std::to_string(bidir_ports_++) + "]";
+      port(pn, "bidirect");
+      int net = out("", pn, S_KINDS);
+      drive(net, name, c.bidi);
+      if (r_.chance(0.3)) pool_.push_back({net, S_BIDIR});
+    }
+    if (!c.bio.empty() && r_.chance(0.8)) drive(pick(), name, c.bio);
+    bool dead = d_.f.dead && r_.chance(0.12);
+    for (const std::string& o : c.outs)
+      if (!dead && r_.chance(0.85)) out(name, o, S_SUB);
+    for (const std::string& t : c.tss)
+      if (!dead) drive(bus(0.6), name, t);
+  }
+
+  void ts_buf() {
+    std::string name = comp("ts_buf-", "t");
+    load(pick(), name, "in");
+    load(pick(), name, "nenb");
+    drive(bus(0.7), name, "out");
+  }
+
+  void bgate() {
+    if (clk_ < 0) return;
+    std::string name = comp("bgate--2", "k");
+    load(pick(), name, "enb");
+    load(clk_, name, "clock");
+    int o = out(name, "nout", S_KINDS);
+    if (r_.chance(0.75))
+      clocks_.push_back(o);
+    else
+      pool_.push_back({o, S_GATE});
+  }
+
+  void make_ports(const Plan& plan) {
+    bool bus_style = r_.chance(0.3);
+    if (plan.clock) {
+      static const char* const top_names[] = {"m_clock", "clk", "ck"};
+      static const char* const sub_names[] = {"clk", "m_clock", "ck", "clock"};
+      std::string cn = top_ ? top_names[r_.below(3)] : sub_names[r_.below(4)];
+      bool note = d_.f.clock_note && (top_ ? cn != "m_clock" : r_.chance(0.5));
+      clk_ = input_port(cn, note ? "clock" : "");
+      if (top_) {
+        clocks_.push_back(clk_);
+        if (r_.chance(0.4))  // a second clock domain
+          clocks_.push_back(input_port("clk2", d_.f.clock_note && r_.chance(0.5) ? "clock" : ""));
+      } else {
+        m_.clk = cn;
+        int ck = clk_;
+        if (r_.chance(0.15)) {  // a local clock buffer
+          std::string b = comp("ninv-", "g");
+          load(clk_, b, "in");
+          ck = out(b, "out", S_KINDS);
+        }
+        clocks_.push_back(ck);
+      }
+    }
+    if (plan.reset && top_) {
+      int style = d_.f.reset_tree ? r_.below(3) : 0;
+      rst_ = style == 0 ? input_port("p_reset") : inverted(input_port("rst_n"));
+      if (style == 2) {  // reset also from a test input, through an OR
+        int te = input_port("test_rst");
+        std::string g = comp("or--2", "g");
+        load(rst_, g, "in1");
+        load(te, g, "in2");
+        rst_ = out(g, "out", S_KINDS);
+      }
+    } else if (plan.reset) {
+      static const char* const names[] = {"rst", "p_reset", "reset"};
+      m_.rst = names[r_.below(3)];
+      rst_ = input_port(m_.rst);
+      if (d_.f.reset_tree && r_.chance(0.3)) rst_ = inverted(rst_);  // active low inside
+    }
+    if (plan.scan_clk) scan_clk_ = input_port(m_.scan_clk = "scan_clock");
+    if (plan.s_clk) s_clk_ = input_port(m_.s_clk = "s_clock");
+    if (top_ ? d_.f.vdd : plan.vdd) {
+      port("VDD", top_ && d_.f.vdd_input ? "input" : "global");
+      vdd_ = out("", "VDD", S_SUPPLY);
+      m_.vdd = !top_;
+      if (top_ && r_.chance(0.8)) {
+        port("VSS", d_.f.vdd_input && r_.chance(0.5) ? "input" : "global");
+        vss_ = out("", "VSS", S_SUPPLY);
+      }
+    }
+    if (top_ && d_.f.scan && r_.chance(0.7)) pool_.push_back({input_port("scan_enb"), S_IN});
+    if (!top_ && plan.bidi_port && pad_class(2) >= 0) {
+      port("pio", "bidirect");
+      bidir_pad(out("", "pio", S_KINDS));
+      m_.bidi = "pio";
+    }
+    if (!top_ && d_.f.spare && r_.chance(0.3)) port(m_.spare = "spare", "input");
+    if (!top_ && wide(0.4)) port(m_.bio = bait_or("bio", false), "bidirect");
+    for (int i = 0; i < plan.n_ins; ++i) {
+      std::string k = std::to_string(i);
+      std::string n = top_ ? (bus_style ? "din[" + k + "]" : "in_" + k) : (bus_style ? "a[" + k + "]" : "i" + k);
+      n = bait_or(n, false);
+      pool_.push_back({input_port(n), S_IN});
+      if (!top_) m_.ins.push_back(n);
+    }
+    if (clk_ >= 0 && d_.f.clock_data && r_.chance(0.3)) pool_.push_back({clk_, S_CLK});
+    if (clk_ >= 0 && r_.chance(0.2)) {  // an inverted clock for some registers
+      int ic = inverter(clk_);
+      if (ic >= 0) {
+        pool_.pop_back();
+        clocks_.push_back(ic);
+      }
+    }
+  }
+
+  void outputs(const Plan& plan) {
+    bool bus_style = r_.chance(0.3);
+    std::vector<int> used_src;
+    for (int i = 0; i < plan.n_outs; ++i) {
+      std::string k = std::to_string(i);
+      std::string n = top_ ? (bus_style ? "dout[" + k + "]" : "out_" + k) : (bus_style ? "y[" + k + "]" : "o" + k);
+      n = bait_or(n, false);
+      port(n, "output");
+      if (!top_) m_.outs.push_back(n);
+      int src;
+      if (!used_src.empty() && r_.chance(0.08)) {
+        src = r_.pick(used_src);  // two output ports on one net
+      } else {
+        src = pick();
+        if (r_.chance(0.25)) {
+          int inv = inverter(src);
+          if (inv >= 0) src = inv;
+        }
+      }
+      load(src, "", n);
+      used_src.push_back(src);
+    }
+  }
+
+ public:
+  void build(const Plan& plan) {
+    make_ports(plan);
+    if (top_) pads();
+    constants();
+    if (pool_.empty()) out(comp("high-", "c"), "out", S_CONST);  // a module without data inputs
+    registers(plan.n_regs);
+    boxes(plan.boxes);
+
+    // the combinational body, sub-modules placed in between
+    std::vector<int> steps(size_t(plan.n_gates), -1);  // -1 gate step, otherwise a child index
+    steps.insert(steps.end(), plan.children.begin(), plan.children.end());
+    r_.shuffle(steps);
+    for (int s : steps) {
+      if (s >= 0) {
+        place_child(s);
+        continue;
+      }
+      int a = r_.below(100);
+      if (a < 52) {
+        gate();
+      } else if (a < 72) {
+        inverter_chain();
+      } else if (a < 76) {
+        std::string b = comp("ninv-", "g");
+        load(pick(), b, "in");
+        out(b, "out", S_GATE);
+      } else if (a < 88 && d_.f.tristate) {
+        ts_buf();
+      } else if (a < 91 && d_.f.bgate) {
+        bgate();
+      } else {
+        gate();
+      }
+      if (!open_buses_.empty() && r_.chance(0.25)) close_bus(size_t(r_.below(int(open_buses_.size()))));
+    }
+
+    // a tristate port takes a bus nobody inside reads combinationally (in wide
+    // designs, now and then a register reads it)
+    for (int t = 0; plan.ts_port && t < plan.n_ts; ++t) {
+      if (open_buses_.empty())
+        for (int i = 0, n = r_.range(1, 2); i < n; ++i) ts_buf();
+      int bus = open_buses_.back();
+      open_buses_.pop_back();
+      std::string pn = t == 0 ? "t0" : "tb" + std::to_string(t);
+      port(pn, "tristate");
+      m_.tss.push_back(pn);
+      load(bus, "", pn);
+      if (wide(0.4)) {
+        std::string r = comp("reg-1", "r");
+        load(bus, r, "in");
+        out(r, "out", S_REG);
+        if (int ck = clock_for_reg(); ck >= 0) load(ck, r, "m_clock");
+      }
+    }
+    while (!open_buses_.empty()) close_bus(0);
+
+    // an inverter between a bidirectional net and a bidirect top port
+    if (top_ && d_.f.bidir_inv) {
+      std::vector<int> bi;
       for (const Sig& s : pool_)
-        if (s.kind == S_REG) so.push_back(s.net);
-      if (!so.empty() && r_.chance(0.6)) src = r_.pick(so);
+        if (s.kind == S_BIDIR) bi.push_back(s.net);
+      int src = bi.empty() ? pick() : r_.pick(bi);
+      std::string iv = comp("inv-", "g");
+      load(src, iv, "in");
+      port("pad_inv", "bidirect");
+      drive(out(iv, "nout", S_KINDS), "", "pad_inv");
     }
-    if (p.pin == "OE" && vss_ >= 0 && r_.chance(0.3)) src = vss_;
-    load(src, p.inst, p.pin);
-  }
-  outputs(plan);
+    // cells declared and never connected
+    if (d_.f.floating && r_.chance(0.3)) {
+      static const char* const cls[] = {"inv-", "and--2", "reg-1", "nor--3"};
+      comp(cls[r_.below(4)], "f");
+    }
 
-  // more outputs for logic nobody reads, so that it is observed
-  if (top_ || r_.chance(0.5)) {
-    int extra = 0;
-    for (size_t i = 0; i < pool_.size() && extra < 12; ++i) {
-      int net = pool_[i].net;
-      if (loads_[size_t(net)] != 0 || pool_[i].kind == S_IN || pool_[i].kind == S_SUPPLY) continue;
-      if (!r_.chance(top_ ? 0.7 : 0.4)) continue;
-      std::string n = top_ ? "obs_" + std::to_string(extra) : "q" + std::to_string(extra);
-      port(n, "output");
-      if (!top_) m_.outs.push_back(n);
-      load(net, "", n);
-      ++extra;
+    // late inputs: registers, black boxes, pads
+    for (const Pending& p : pending_) {
+      int src = pick();
+      if (p.kind == 1) {  // scan chains prefer scan outputs
+        std::vector<int> so;
+        for (const Sig& s : pool_)
+          if (s.kind == S_REG) so.push_back(s.net);
+        if (!so.empty() && r_.chance(0.6)) src = r_.pick(so);
+      }
+      if (p.pin == "OE" && vss_ >= 0 && r_.chance(0.3)) src = vss_;
+      load(src, p.inst, p.pin);
     }
-  }
-  // feed-through and constant outputs
-  if (d_.f.multi_form && !top_ && r_.chance(0.3) && !m_.ins.empty()) {
-    int src = -1;
-    for (size_t i = 0; i < m_.nets.size(); ++i)
-      for (const Term& t : m_.nets[i].terms)
-        if (t.inst.empty() && t.pin == m_.ins[0]) src = int(i);
-    if (src >= 0) {
-      port("thru", "output");
-      m_.outs.push_back("thru");
-      load(src, "", "thru");
-    }
-  }
-  if (d_.f.multi_form && r_.chance(0.3)) {
-    for (const Sig& s : pool_) {
-      if (s.kind != S_CONST) continue;
-      std::string n = top_ ? "const_out" : "k0";
-      if (taken(n)) break;
-      port(n, "output");
-      if (!top_) m_.outs.push_back(n);
-      load(s.net, "", n);
-      break;
-    }
-  }
-  m_.cells = cells_;
-  m_.invs = invs_;
-  // drop nets without terminals (never made) and shuffle terminal order
-  for (NetDef& n : m_.nets) r_.shuffle(n.terms);
-  r_.shuffle(m_.nets);
-  r_.shuffle(m_.ports);
-}
+    outputs(plan);
 
+    // more outputs for logic nobody reads, so that it is observed
+    if (top_ || r_.chance(0.5)) {
+      int extra = 0;
+      for (size_t i = 0; i < pool_.size() && extra < 12; ++i) {
+        int net = pool_[i].net;
+        if (loads_[size_t(net)] != 0 || pool_[i].kind == S_IN || pool_[i].kind == S_SUPPLY) continue;
+        if (!r_.chance(top_ ? 0.7 : 0.4)) continue;
+        std::string n = top_ ? "obs_" + std::to_string(extra) : "q" + std::to_string(extra);
+        port(n, "output");
+        if (!top_) m_.outs.push_back(n);
+        load(net, "", n);
+        ++extra;
+      }
+    }
+    // feed-through and constant outputs
+    if (d_.f.multi_form && !top_ && r_.chance(0.3) && !m_.ins.empty()) {
+      int src = -1;
+      for (size_t i = 0; i < m_.nets.size(); ++i)
+        for (const Term& t : m_.nets[i].terms)
+          if (t.inst.empty() && t.pin == m_.ins[0]) src = int(i);
+      if (src >= 0) {
+        port("thru", "output");
+        m_.outs.push_back("thru");
+        load(src, "", "thru");
+      }
+    }
+    if (d_.f.multi_form && r_.chance(0.3)) {
+      for (const Sig& s : pool_) {
+        if (s.kind != S_CONST) continue;
+        std::string n = top_ ? "const_out" : "k0";
+        if (taken(n)) break;
+        port(n, "output");
+        if (!top_) m_.outs.push_back(n);
+        load(s.net, "", n);
+        break;
+      }
+    }
+    m_.cells = cells_;
+    m_.invs = invs_;
+    // drop nets without terminals (never made) and shuffle terminal order
+    for (NetDef& n : m_.nets) r_.shuffle(n.terms);
+    r_.shuffle(m_.nets);
+    r_.shuffle(m_.ports);
+  }
+};
 
 // ---- the whole design -----------------------------------------------------
 
@@ -915,7 +897,8 @@ void Generator::pcd_cells() {
     ModDef& out = pcd_cell("PADOUT", {{"PAD", "output", ""}, {"A", "input", ""}});
     out.pad_out = "PAD";
     out.ins = {"A"};
-    ModDef& bi = pcd_cell("PADBI", {{"PAD", "bidirect", ""}, {"A", "input", ""}, {"OE", "input", ""}, {"Y", "output", ""}});
+    ModDef& bi =
+        pcd_cell("PADBI", {{"PAD", "bidirect", ""}, {"A", "input", ""}, {"OE", "input", ""}, {"Y", "output", ""}});
     bi.pcd_head = "\tarea\t120";
     bi.pad_bi = "PAD";
     bi.ins = {"A", "OE"};
@@ -944,8 +927,9 @@ void Generator::pcd_cells() {
       bb.outs.push_back(p);
     }
     // wide designs: pins of the other directions
-    static const char* const dirs[] = {"output-connected", "input-connected", "tristate", "tristate_connected", "bidirect",
-                                       "bidirect_connected", "unused", "unused-connected", "global"};
+    static const char* const dirs[] = {"output-connected", "input-connected",    "tristate",
+                                       "tristate_connected", "bidirect",          "bidirect_connected",
+                                       "unused",             "unused-connected",  "global"};
     for (int k = 0; k < 9; ++k) {
       if (!wide(0.4)) continue;
       std::string p = "E" + std::to_string(k);
