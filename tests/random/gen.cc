@@ -999,7 +999,7 @@ int Generator::module(int level, Place place, long budget, const std::vector<int
   plan.vdd = kid_vdd || (d_.f.vdd_sub && place == WORK && r_.chance(0.4));
   plan.n_ins = is_top ? r_.range(2, 8) : r_.range(1, 6);
   plan.n_outs = is_top ? r_.range(1, 6) : r_.range(1, 4);
-  plan.ts_port = !is_top && d_.f.ts_ports && place == WORK && r_.chance(d_.f.wide ? 0.7 : 0.4);
+  plan.ts_port = (!is_top || d_.f.wide) && d_.f.ts_ports && place == WORK && r_.chance(d_.f.wide ? 0.7 : 0.4);
   if (d_.f.wide) plan.n_ts = r_.range(1, 3);
   plan.bidi_port = level == 1 && place == WORK && d_.f.bidir_sub && r_.chance(0.5);
 
