@@ -838,226 +838,218 @@ class Generator {
       : r_{p.seed * 0x2545f4914f6cdd1dULL + 0x1234567ULL}, lay_{p.seed * 0x9e3779b97f4a7c15ULL + 0x7654321ULL} {
     d_.p = p;
   }
-  Design& run();
 
  private:
   Rng r_;
   Rng lay_;  // folders and class names
   Design d_;
   int counter_ = 0;
-  std::string class_word(Place place, int n);
-  void features();
-  void pcd_cells();
-  ModDef& pcd_cell(const std::string& name, std::vector<PortDef> ports);
   bool wide(double p) { return d_.f.wide && r_.chance(p); }
-  void bait_class_names();
+  // The name of the n-th module class.
+  std::string class_word(Place place, int n) {
+    std::string k = std::to_string(n);
+    if (!d_.f.odd_classes || lay_.chance(0.4)) return (place == WORK ? "m" : "ro") + k;
+    static const char* const styles[] = {"blk-", "m--", "core[", "m\xc3\xb3" "dulo", "Alu_"};
+    std::string st = styles[lay_.below(5)];
+    return st + k + (st == "core[" ? "]" : "");
+  }
+
+  void features() {
+    Features& f = d_.f;
+    int k = 0;  // the last three come from the layout stream, and first
+  #define X(name, p, needs) if (++k > 25) f.name = f.needs && lay_.chance(p);
+    VORQ_FEATURES(X)
+  #undef X
+    k = 0;
+  #define X(name, p, needs) if (++k <= 25) f.name = f.needs && r_.chance(p);
+    VORQ_FEATURES(X)
+  #undef X
+    Rng w{d_.p.seed * 0xd1342543de82ef95ULL + 0x51ULL};  // its own stream: other seeds keep their designs
+    f.wide = d_.p.wide || w.chance(kWideShare);
+  }
+
+  ModDef& pcd_cell(const std::string& name, std::vector<PortDef> ports) {
+    d_.mods.emplace_back();
+    ModDef& m = d_.mods.back();
+    m.name = name;
+    m.pcd = true;
+    m.place = LIB;
+    m.cells = 1;
+    m.ports = std::move(ports);
+    return m;
+  }
+
+  void pcd_cells() {
+    if (d_.f.pads || d_.f.bidir) {
+      ModDef& in = pcd_cell("PADIN", {{"PAD", "input", ""}, {"Y", "output", ""}});
+      in.pad_in = "PAD";
+      in.outs = {"Y"};
+      ModDef& out = pcd_cell("PADOUT", {{"PAD", "output", ""}, {"A", "input", ""}});
+      out.pad_out = "PAD";
+      out.ins = {"A"};
+      ModDef& bi =
+          pcd_cell("PADBI", {{"PAD", "bidirect", ""}, {"A", "input", ""}, {"OE", "input", ""}, {"Y", "output", ""}});
+      bi.pcd_head = "\tarea\t120";
+      bi.pad_bi = "PAD";
+      bi.ins = {"A", "OE"};
+      bi.outs = {"Y"};
+    }
+    if (!d_.f.pcd) return;
+    for (int i = 0, n = r_.range(1, 3); i < n; ++i) {
+      ModDef& bb = pcd_cell("BBOX" + std::to_string(i), {});
+      if (r_.chance(0.5)) bb.pcd_head += "\tarea\t" + std::to_string(r_.range(10, 5000));
+      if (r_.chance(0.3)) bb.pcd_head += "\tcell_name\tbb_cell" + std::to_string(i);
+      if (r_.chance(0.2)) bb.pcd_head += "\tpower\t0.5";
+      if (r_.chance(0.2)) bb.pcd_head += "\tgates\t.25";
+      if (r_.chance(0.5)) {
+        bb.clk = "CLK";
+        bb.ports.push_back({"CLK", "input", ""});
+      }
+      for (int k = 0, m = r_.range(1, 4); k < m; ++k) {
+        std::string p = "D[" + std::to_string(k) + "]";
+        bb.ports.push_back({p, "input", ""});
+        bb.ins.push_back(p);
+        if (r_.chance(0.2)) bb.pcd_load[p] = "0.5";
+      }
+      for (int k = 0, m = r_.range(1, 3); k < m; ++k) {
+        std::string p = "Q[" + std::to_string(k) + "]";
+        bb.ports.push_back({p, "output", ""});
+        bb.outs.push_back(p);
+      }
+      // wide designs: pins of the other directions
+      static const char* const dirs[] = {"output-connected", "input-connected",    "tristate",
+                                         "tristate_connected", "bidirect",          "bidirect_connected",
+                                         "unused",             "unused-connected",  "global"};
+      for (int k = 0; k < 9; ++k) {
+        if (!wide(0.4)) continue;
+        std::string p = "E" + std::to_string(k);
+        bb.ports.push_back({p, dirs[k], ""});
+        (k == 0 ? bb.outs : k == 1 ? bb.ins : k < 4 ? bb.tss : k < 6 ? bb.bis : k < 8 ? bb.ncs : bb.globs).push_back(p);
+      }
+      r_.shuffle(bb.ports);
+    }
+  }
+
+  // Builds one module from the classes below it; returns its index.
   int module(int level, Place place, long budget, const std::vector<int>& below_w,
-             const std::vector<int>& below_r, bool is_top);
+                        const std::vector<int>& below_r, bool is_top) {
+    ModDef m;
+    m.level = level;
+    m.place = place;
+    m.name = is_top ? "top" : class_word(place, ++counter_);
+    if (d_.f.multi_dirs && lay_.chance(0.4)) m.dir = 1;
+    Plan plan;
+    std::vector<int> boxes;
+    for (size_t i = 0; i < d_.mods.size(); ++i)
+      if (d_.mods[i].pcd && d_.mods[i].pad_in.empty() && d_.mods[i].pad_out.empty() && d_.mods[i].pad_bi.empty())
+        boxes.push_back(int(i));
+    // children within the budget; one class repeated
+    long left = budget;
+    std::vector<int> cand = below_r;
+    if (place == WORK || d_.f.ro_child) cand.insert(cand.begin(), below_w.begin(), below_w.end());
+    auto add = [&](int c) {
+      plan.children.push_back(c);
+      left -= d_.mods[size_t(c)].cells;
+    };
+    if (!cand.empty()) {
+      int n = is_top ? r_.range(2, 5) : r_.range(1, 3);
+      std::vector<int> next_level;  // classes one level down make the hierarchy deep
+      for (int i : cand)
+        if (d_.mods[size_t(i)].level == level + 1) next_level.push_back(i);
+      for (int k = 0; k < n; ++k) {
+        int c = (!next_level.empty() && (k == 0 || r_.chance(0.5))) ? r_.pick(next_level) : r_.pick(cand);
+        if (d_.mods[size_t(c)].cells > left && !plan.children.empty()) continue;
+        add(c);
+        if (r_.chance(0.4) && d_.mods[size_t(c)].cells <= left) add(c);  // several instances of one class
+        if (wide(0.4))  // many of them
+          for (int j = r_.range(3, 14); j > 0 && d_.mods[size_t(c)].cells <= left; --j) add(c);
+      }
+    }
+    if (!boxes.empty() && r_.chance(is_top ? 0.8 : 0.3))
+      for (int k = 0, n = r_.range(1, 2); k < n; ++k) plan.boxes.push_back(r_.pick(boxes));
+    plan.n_gates = int(std::max<long>(3, std::min<long>(left, is_top ? 60 : 30)));
+    plan.n_gates = r_.range(std::max(3, plan.n_gates / 2), plan.n_gates);
+    if (d_.f.wide) plan.n_gates = r_.range(50, 130);
+    plan.n_regs = r_.chance(is_top ? 0.8 : 0.5) ? r_.range(1, is_top ? 6 : 4) : 0;
+    bool kid_clk = false, kid_rst = false, kid_scan = false, kid_s = false, kid_vdd = false;
+    for (int c : plan.children) {
+      const ModDef& k = d_.mods[size_t(c)];
+      kid_clk |= !k.clk.empty();
+      kid_rst |= !k.rst.empty();
+      kid_scan |= !k.scan_clk.empty();
+      kid_s |= !k.s_clk.empty();
+      kid_vdd |= k.vdd;
+    }
+    for (int b : plan.boxes) kid_clk |= !d_.mods[size_t(b)].clk.empty();
+    plan.clock = plan.n_regs > 0 || kid_clk || (d_.f.bgate && r_.chance(0.3)) || r_.chance(0.1);
+    plan.reset = plan.clock && (plan.n_regs > 0 || kid_rst) && r_.chance(0.8);
+    plan.reset |= kid_rst && plan.clock;
+    plan.scan_clk = d_.f.scan && plan.clock && (kid_scan || (plan.n_regs > 0 && r_.chance(0.7)));
+    plan.s_clk = d_.f.s_clock && plan.clock && (kid_s || r_.chance(0.5));
+    plan.vdd = kid_vdd || (d_.f.vdd_sub && place == WORK && r_.chance(0.4));
+    plan.n_ins = is_top ? r_.range(2, 8) : r_.range(1, 6);
+    plan.n_outs = is_top ? r_.range(1, 6) : r_.range(1, 4);
+    plan.ts_port = (!is_top || d_.f.wide) && d_.f.ts_ports && place == WORK && r_.chance(d_.f.wide ? 0.7 : 0.4);
+    if (d_.f.wide) plan.n_ts = r_.range(1, 3);
+    plan.bidi_port = level == 1 && place == WORK && d_.f.bidir_sub && r_.chance(0.5);
+
+    d_.mods.push_back(m);
+    int idx = int(d_.mods.size()) - 1;
+    Builder b(d_, r_, d_.mods[size_t(idx)], is_top);
+    b.build(plan);
+    return idx;
+  }
+
+ public:
+  Design& run() {
+    features();
+    if (d_.f.wide) {  // buses, pads and boxes everywhere; no pads inside copies
+      d_.f.tristate = d_.f.ts_ports = d_.f.pcd = d_.f.bidir = true;  // (vorq would copy the input)
+      d_.f.bidir_sub = false;
+    }
+    pcd_cells();
+    int depth = d_.p.depth >= 0 ? d_.p.depth : r_.range(1, 5);
+    long target = d_.p.cells > 0 ? d_.p.cells : r_.range(60, 500);
+    if (d_.f.wide && d_.p.cells <= 0) target = r_.range(2000, 7000);
+    if (d_.f.wide && d_.p.depth < 0) depth = std::max(depth, 2);
+    std::vector<int> below_w, below_r;
+    for (int level = depth; level >= 1; --level) {
+      long budget = std::max<long>(8, target / (4L << (level - 1)));
+      int n_w = r_.range(1, 3);
+      int n_r = d_.f.ro ? (r_.chance(0.6) ? 1 : 0) : 0;
+      std::vector<int> made_w, made_r;
+      for (int i = 0; i < n_w; ++i) made_w.push_back(module(level, WORK, budget, below_w, below_r, false));
+      for (int i = 0; i < n_r; ++i) made_r.push_back(module(level, LIB, budget, below_w, below_r, false));
+      for (int i : made_w) below_w.push_back(i);
+      for (int i : made_r) below_r.push_back(i);
+    }
+    module(0, WORK, target, below_w, below_r, true);
+    if (d_.f.bait) bait_class_names();
+    return d_;
+  }
+
+  // A black box or read-only module takes the name that the first renamed copy
+  // of a writable class would get ("m3-1").
+  void bait_class_names() {
+    std::vector<int> writable, fixed;
+    std::vector<bool> used = d_.reachable();
+    for (size_t i = 0; i + 1 < d_.mods.size(); ++i) {
+      const ModDef& m = d_.mods[i];
+      if (!used[i]) continue;
+      if (!m.pcd && m.place == WORK) writable.push_back(int(i));
+      bool pad = !m.pad_in.empty() || !m.pad_out.empty() || !m.pad_bi.empty();
+      if (m.place == LIB && !pad) fixed.push_back(int(i));
+    }
+    if (writable.empty() || fixed.empty()) return;
+    ModDef& x = d_.mods[size_t(r_.pick(fixed))];
+    std::string name = d_.mods[size_t(r_.pick(writable))].name + "-" + std::to_string(r_.range(1, 2));
+    if (d_.find(name) >= 0) return;
+    for (ModDef& o : d_.mods)
+      for (CompDef& c : o.comps)
+        if (c.cls == x.name) c.cls = name;
+    x.name = name;
+  }
 };
-
-// The name of the n-th module class.
-std::string Generator::class_word(Place place, int n) {
-  std::string k = std::to_string(n);
-  if (!d_.f.odd_classes || lay_.chance(0.4)) return (place == WORK ? "m" : "ro") + k;
-  static const char* const styles[] = {"blk-", "m--", "core[", "m\xc3\xb3" "dulo", "Alu_"};
-  std::string st = styles[lay_.below(5)];
-  return st + k + (st == "core[" ? "]" : "");
-}
-
-void Generator::features() {
-  Features& f = d_.f;
-  int k = 0;  // the last three come from the layout stream, and first
-#define X(name, p, needs) if (++k > 25) f.name = f.needs && lay_.chance(p);
-  VORQ_FEATURES(X)
-#undef X
-  k = 0;
-#define X(name, p, needs) if (++k <= 25) f.name = f.needs && r_.chance(p);
-  VORQ_FEATURES(X)
-#undef X
-  Rng w{d_.p.seed * 0xd1342543de82ef95ULL + 0x51ULL};  // its own stream: other seeds keep their designs
-  f.wide = d_.p.wide || w.chance(kWideShare);
-}
-
-ModDef& Generator::pcd_cell(const std::string& name, std::vector<PortDef> ports) {
-  d_.mods.emplace_back();
-  ModDef& m = d_.mods.back();
-  m.name = name;
-  m.pcd = true;
-  m.place = LIB;
-  m.cells = 1;
-  m.ports = std::move(ports);
-  return m;
-}
-
-void Generator::pcd_cells() {
-  if (d_.f.pads || d_.f.bidir) {
-    ModDef& in = pcd_cell("PADIN", {{"PAD", "input", ""}, {"Y", "output", ""}});
-    in.pad_in = "PAD";
-    in.outs = {"Y"};
-    ModDef& out = pcd_cell("PADOUT", {{"PAD", "output", ""}, {"A", "input", ""}});
-    out.pad_out = "PAD";
-    out.ins = {"A"};
-    ModDef& bi =
-        pcd_cell("PADBI", {{"PAD", "bidirect", ""}, {"A", "input", ""}, {"OE", "input", ""}, {"Y", "output", ""}});
-    bi.pcd_head = "\tarea\t120";
-    bi.pad_bi = "PAD";
-    bi.ins = {"A", "OE"};
-    bi.outs = {"Y"};
-  }
-  if (!d_.f.pcd) return;
-  for (int i = 0, n = r_.range(1, 3); i < n; ++i) {
-    ModDef& bb = pcd_cell("BBOX" + std::to_string(i), {});
-    if (r_.chance(0.5)) bb.pcd_head += "\tarea\t" + std::to_string(r_.range(10, 5000));
-    if (r_.chance(0.3)) bb.pcd_head += "\tcell_name\tbb_cell" + std::to_string(i);
-    if (r_.chance(0.2)) bb.pcd_head += "\tpower\t0.5";
-    if (r_.chance(0.2)) bb.pcd_head += "\tgates\t.25";
-    if (r_.chance(0.5)) {
-      bb.clk = "CLK";
-      bb.ports.push_back({"CLK", "input", ""});
-    }
-    for (int k = 0, m = r_.range(1, 4); k < m; ++k) {
-      std::string p = "D[" + std::to_string(k) + "]";
-      bb.ports.push_back({p, "input", ""});
-      bb.ins.push_back(p);
-      if (r_.chance(0.2)) bb.pcd_load[p] = "0.5";
-    }
-    for (int k = 0, m = r_.range(1, 3); k < m; ++k) {
-      std::string p = "Q[" + std::to_string(k) + "]";
-      bb.ports.push_back({p, "output", ""});
-      bb.outs.push_back(p);
-    }
-    // wide designs: pins of the other directions
-    static const char* const dirs[] = {"output-connected", "input-connected",    "tristate",
-                                       "tristate_connected", "bidirect",          "bidirect_connected",
-                                       "unused",             "unused-connected",  "global"};
-    for (int k = 0; k < 9; ++k) {
-      if (!wide(0.4)) continue;
-      std::string p = "E" + std::to_string(k);
-      bb.ports.push_back({p, dirs[k], ""});
-      (k == 0 ? bb.outs : k == 1 ? bb.ins : k < 4 ? bb.tss : k < 6 ? bb.bis : k < 8 ? bb.ncs : bb.globs).push_back(p);
-    }
-    r_.shuffle(bb.ports);
-  }
-}
-
-// Builds one module from the classes below it; returns its index.
-int Generator::module(int level, Place place, long budget, const std::vector<int>& below_w,
-                      const std::vector<int>& below_r, bool is_top) {
-  ModDef m;
-  m.level = level;
-  m.place = place;
-  m.name = is_top ? "top" : class_word(place, ++counter_);
-  if (d_.f.multi_dirs && lay_.chance(0.4)) m.dir = 1;
-  Plan plan;
-  std::vector<int> boxes;
-  for (size_t i = 0; i < d_.mods.size(); ++i)
-    if (d_.mods[i].pcd && d_.mods[i].pad_in.empty() && d_.mods[i].pad_out.empty() && d_.mods[i].pad_bi.empty())
-      boxes.push_back(int(i));
-  // children within the budget; one class repeated
-  long left = budget;
-  std::vector<int> cand = below_r;
-  if (place == WORK || d_.f.ro_child) cand.insert(cand.begin(), below_w.begin(), below_w.end());
-  auto add = [&](int c) {
-    plan.children.push_back(c);
-    left -= d_.mods[size_t(c)].cells;
-  };
-  if (!cand.empty()) {
-    int n = is_top ? r_.range(2, 5) : r_.range(1, 3);
-    std::vector<int> next_level;  // classes one level down make the hierarchy deep
-    for (int i : cand)
-      if (d_.mods[size_t(i)].level == level + 1) next_level.push_back(i);
-    for (int k = 0; k < n; ++k) {
-      int c = (!next_level.empty() && (k == 0 || r_.chance(0.5))) ? r_.pick(next_level) : r_.pick(cand);
-      if (d_.mods[size_t(c)].cells > left && !plan.children.empty()) continue;
-      add(c);
-      if (r_.chance(0.4) && d_.mods[size_t(c)].cells <= left) add(c);  // several instances of one class
-      if (wide(0.4))  // many of them
-        for (int j = r_.range(3, 14); j > 0 && d_.mods[size_t(c)].cells <= left; --j) add(c);
-    }
-  }
-  if (!boxes.empty() && r_.chance(is_top ? 0.8 : 0.3))
-    for (int k = 0, n = r_.range(1, 2); k < n; ++k) plan.boxes.push_back(r_.pick(boxes));
-  plan.n_gates = int(std::max<long>(3, std::min<long>(left, is_top ? 60 : 30)));
-  plan.n_gates = r_.range(std::max(3, plan.n_gates / 2), plan.n_gates);
-  if (d_.f.wide) plan.n_gates = r_.range(50, 130);
-  plan.n_regs = r_.chance(is_top ? 0.8 : 0.5) ? r_.range(1, is_top ? 6 : 4) : 0;
-  bool kid_clk = false, kid_rst = false, kid_scan = false, kid_s = false, kid_vdd = false;
-  for (int c : plan.children) {
-    const ModDef& k = d_.mods[size_t(c)];
-    kid_clk |= !k.clk.empty();
-    kid_rst |= !k.rst.empty();
-    kid_scan |= !k.scan_clk.empty();
-    kid_s |= !k.s_clk.empty();
-    kid_vdd |= k.vdd;
-  }
-  for (int b : plan.boxes) kid_clk |= !d_.mods[size_t(b)].clk.empty();
-  plan.clock = plan.n_regs > 0 || kid_clk || (d_.f.bgate && r_.chance(0.3)) || r_.chance(0.1);
-  plan.reset = plan.clock && (plan.n_regs > 0 || kid_rst) && r_.chance(0.8);
-  plan.reset |= kid_rst && plan.clock;
-  plan.scan_clk = d_.f.scan && plan.clock && (kid_scan || (plan.n_regs > 0 && r_.chance(0.7)));
-  plan.s_clk = d_.f.s_clock && plan.clock && (kid_s || r_.chance(0.5));
-  plan.vdd = kid_vdd || (d_.f.vdd_sub && place == WORK && r_.chance(0.4));
-  plan.n_ins = is_top ? r_.range(2, 8) : r_.range(1, 6);
-  plan.n_outs = is_top ? r_.range(1, 6) : r_.range(1, 4);
-  plan.ts_port = (!is_top || d_.f.wide) && d_.f.ts_ports && place == WORK && r_.chance(d_.f.wide ? 0.7 : 0.4);
-  if (d_.f.wide) plan.n_ts = r_.range(1, 3);
-  plan.bidi_port = level == 1 && place == WORK && d_.f.bidir_sub && r_.chance(0.5);
-
-  d_.mods.push_back(m);
-  int idx = int(d_.mods.size()) - 1;
-  Builder b(d_, r_, d_.mods[size_t(idx)], is_top);
-  b.build(plan);
-  return idx;
-}
-
-Design& Generator::run() {
-  features();
-  if (d_.f.wide) {  // buses, pads and boxes everywhere; no pads inside copies
-    d_.f.tristate = d_.f.ts_ports = d_.f.pcd = d_.f.bidir = true;  // (vorq would copy the input)
-    d_.f.bidir_sub = false;
-  }
-  pcd_cells();
-  int depth = d_.p.depth >= 0 ? d_.p.depth : r_.range(1, 5);
-  long target = d_.p.cells > 0 ? d_.p.cells : r_.range(60, 500);
-  if (d_.f.wide && d_.p.cells <= 0) target = r_.range(2000, 7000);
-  if (d_.f.wide && d_.p.depth < 0) depth = std::max(depth, 2);
-  std::vector<int> below_w, below_r;
-  for (int level = depth; level >= 1; --level) {
-    long budget = std::max<long>(8, target / (4L << (level - 1)));
-    int n_w = r_.range(1, 3);
-    int n_r = d_.f.ro ? (r_.chance(0.6) ? 1 : 0) : 0;
-    std::vector<int> made_w, made_r;
-    for (int i = 0; i < n_w; ++i) made_w.push_back(module(level, WORK, budget, below_w, below_r, false));
-    for (int i = 0; i < n_r; ++i) made_r.push_back(module(level, LIB, budget, below_w, below_r, false));
-    for (int i : made_w) below_w.push_back(i);
-    for (int i : made_r) below_r.push_back(i);
-  }
-  module(0, WORK, target, below_w, below_r, true);
-  if (d_.f.bait) bait_class_names();
-  return d_;
-}
-
-// A black box or read-only module takes the name that the first renamed copy
-// of a writable class would get ("m3-1").
-void Generator::bait_class_names() {
-  std::vector<int> writable, fixed;
-  std::vector<bool> used = d_.reachable();
-  for (size_t i = 0; i + 1 < d_.mods.size(); ++i) {
-    const ModDef& m = d_.mods[i];
-    if (!used[i]) continue;
-    if (!m.pcd && m.place == WORK) writable.push_back(int(i));
-    bool pad = !m.pad_in.empty() || !m.pad_out.empty() || !m.pad_bi.empty();
-    if (m.place == LIB && !pad) fixed.push_back(int(i));
-  }
-  if (writable.empty() || fixed.empty()) return;
-  ModDef& x = d_.mods[size_t(r_.pick(fixed))];
-  std::string name = d_.mods[size_t(r_.pick(writable))].name + "-" + std::to_string(r_.range(1, 2));
-  if (d_.find(name) >= 0) return;
-  for (ModDef& o : d_.mods)
-    for (CompDef& c : o.comps)
-      if (c.cls == x.name) c.cls = name;
-  x.name = name;
-}
 
 // ---- validity check of the expanded design --------------------------------
 
