@@ -28,6 +28,22 @@ Node* first_with_dir(Instance* c, int dir) {
   return nullptr;
 }
 
+// Whether a Node drives its net: an output of a cell or box, or a port that
+// brings a value in from outside.
+bool drives_net(const Node* n) {
+  if (!n->target || n->boundary) return false;
+  if (n->target->cls == C_PIN) return n->dir == K_GLOBAL || n->dir == K_INPUT || n->dir == K_INPUT_CONNECTED;
+  return n->dir == K_OUTPUT || n->dir == K_OUTPUT_CONNECTED || n->dir == K_TRISTATE ||
+         n->dir == K_TRISTATE_CONNECTED;
+}
+
+// The "in" pin of a tristate buffer, or null.
+Node* data_input(Instance* t) {
+  for (Node* m : ring_of(t))
+    if (m->pin_name && std::strcmp(m->pin_name, "in") == 0) return m;
+  return nullptr;
+}
+
 bool better_by_weight(int inv0, int wt0, int inv1, int wt1) {
   return inv1 < inv0 || (inv1 == inv0 && wt1 < wt0);
 }
@@ -54,11 +70,7 @@ void rev_ts_bufs(Instance* t) {
   if (!out || !out->net) return;
   for (Node* n : nodes_of(out->net)) {
     if (n->target && n->target->cls == C_TS_BUF && n->dir == K_TRISTATE) {
-      for (Node* m : ring_of(n->target))
-        if (m->pin_name && std::strcmp(m->pin_name, "in") == 0) {
-          negate_node(m);
-          break;
-        }
+      if (Node* m = data_input(n->target)) negate_node(m);
     } else {
       negate_node(n);
     }
@@ -68,6 +80,14 @@ void rev_ts_bufs(Instance* t) {
 int is_reversible_ts_bufs(Instance* t) {
   for (Node* n : ring_of(t))
     if (n->dir == K_TRISTATE && n->net && n->net->irreversible) return 0;
+  Node* out = first_with_dir(t, K_TRISTATE);
+  if (!out || !out->net) return 1;
+  // The flip complements the data input of every buffer on the bus; any other
+  // driver (a black-box or gate output, an input port, a buffer without "in")
+  // would keep its polarity and fight the flipped buffers.
+  for (Node* n : nodes_of(out->net))
+    if (drives_net(n) && !(n->target->cls == C_TS_BUF && n->dir == K_TRISTATE && data_input(n->target)))
+      return 0;
   return 1;
 }
 
