@@ -242,11 +242,10 @@ bool build(Model& md) {
   return true;
 }
 
-// Annealing from the current state; leaves the model at the best state seen
-// and returns the variables flipped from the start.
-std::vector<uint8_t> anneal(Model& md, int64_t budget) {
+// One annealing run from the current state, `x` the variables flipped since
+// the start; leaves the model (and `x`) at the best state seen.
+void anneal(Model& md, std::vector<uint8_t>& x, Rng& rng, int64_t budget, int K, uint32_t r_hi) {
   size_t nv = md.cell.size();
-  std::vector<uint8_t> x(nv, 0);
   // variables whose value differs from the best state
   std::vector<int32_t> diff, diff_pos(nv, -1);
   auto toggle_diff = [&](int v) {
@@ -262,13 +261,11 @@ std::vector<uint8_t> anneal(Model& md, int64_t budget) {
     }
   };
   int64_t best_inv = md.inv, best_wt = md.wt;
-  Rng rng;
   // An increase of the energy (count * K + weight) by d is taken with
   // probability r^d; r falls from r_hi to r_lo in fixed steps (16.16 fixed
   // point, so no floating point decides anything).
-  const int K = 4;
   const int stages = 64;
-  const uint32_t r_hi = 26000, r_lo = 300;  // of 65536
+  const uint32_t r_lo = 300;  // of 65536
   uint32_t table[64];
   int64_t start = md.work;
   for (int s = 0; s < stages && !md.open.empty(); ++s) {
@@ -298,11 +295,10 @@ std::vector<uint8_t> anneal(Model& md, int64_t budget) {
     }
   }
   // back to the best state
-  for (int32_t u : std::vector<int32_t>(diff)) {
+  for (int32_t u : diff) {
     md.flip(u);
     x[u] ^= 1;
   }
-  return x;
 }
 
 void apply_flips(const Model& md, const std::vector<uint8_t>& x) {
@@ -341,7 +337,19 @@ void optimize_polarity(int64_t effort) {
   // the model must count as the reduction does, or it decides nothing
   int64_t inv0 = count_inv(top), wt0 = count_wt();
   if (md.inv != inv0 || md.wt != wt0) return;
-  std::vector<uint8_t> x = anneal(md, effort * int64_t(md.touch.size() + md.cell.size()));
+  // two runs: a weak weight of the count first, which lets the loads move
+  // more freely, then a strong one from the best state of the first
+  std::vector<uint8_t> x(md.cell.size(), 0);
+  Rng rng;
+  // the budget grows with the part of the design the search draws from: the
+  // flips that reach a net needing an inverter
+  int64_t reach = 0;
+  for (int32_t n : md.open)
+    for (int i = md.reach_at[n]; i < md.reach_at[n + 1]; ++i)
+      reach += 1 + md.touch_at[md.reach[i] + 1] - md.touch_at[md.reach[i]];
+  int64_t budget = effort * std::min<int64_t>(reach, int64_t(md.touch.size() + md.cell.size()));
+  static const struct { int k; uint32_t r_hi; } runs[] = {{1, 26000}, {4, 26000}};
+  for (const auto& run : runs) anneal(md, x, rng, budget / 2, run.k, run.r_hi);
   if (!better(inv0, wt0, md.inv, md.wt)) return;
   apply_flips(md, x);
   int64_t inv1 = count_inv(top), wt1 = count_wt();
