@@ -337,10 +337,6 @@ void optimize_polarity(int64_t effort) {
   // the model must count as the reduction does, or it decides nothing
   int64_t inv0 = count_inv(top), wt0 = count_wt();
   if (md.inv != inv0 || md.wt != wt0) return;
-  // two runs: a weak weight of the count first, which lets the loads move
-  // more freely, then a strong one from the best state of the first
-  std::vector<uint8_t> x(md.cell.size(), 0);
-  Rng rng;
   // the budget grows with the part of the design the search draws from: the
   // flips that reach a net needing an inverter
   int64_t reach = 0;
@@ -348,6 +344,12 @@ void optimize_polarity(int64_t effort) {
     for (int i = md.reach_at[n]; i < md.reach_at[n + 1]; ++i)
       reach += 1 + md.touch_at[md.reach[i] + 1] - md.touch_at[md.reach[i]];
   int64_t budget = effort * std::min<int64_t>(reach, int64_t(md.touch.size() + md.cell.size()));
+  // a small design gets a fixed least budget (some hundredths of a second)
+  budget = std::max<int64_t>(budget, 500000);
+  // two runs: a weak weight of the count first, which lets the loads move
+  // more freely, then a strong one from the best state of the first
+  std::vector<uint8_t> x(md.cell.size(), 0);
+  Rng rng;
   static const struct { int k; uint32_t r_hi; } runs[] = {{1, 26000}, {4, 26000}};
   for (const auto& run : runs) anneal(md, x, rng, budget / 2, run.k, run.r_hi);
   if (!better(inv0, wt0, md.inv, md.wt)) return;
