@@ -88,7 +88,7 @@ struct Params {
   X(decoys, 0.25, yes)       /* lib/ holds other files named like writable modules */             \
   X(odd_classes, 0.3, yes)   /* module names with dashes, brackets, bytes above 127 */
 
-const double kWideShare = 0.2;  // of the seeds that make wide designs
+const double kWideShare = 0.1;  // of the seeds that make wide designs
 
 struct Features {
   bool yes = true;
