@@ -74,7 +74,7 @@ TEST_P(Case, MatchesExpected) {
   // the inputs are copied into a fresh run folder: runs never write into the tree
   const fs::path run = vorq_test::make_temp_dir();
   for (const auto& e : fs::directory_iterator(src))
-    if (e.path().filename() != "cmd" && e.path().filename() != "expected")
+    if (e.path().filename() != "cmd" && e.path().filename() != "expected" && e.path().filename() != "equiv")
       fs::copy(e.path(), run / e.path().filename(), fs::copy_options::recursive);
   const auto before = snapshot(run);
 
@@ -90,6 +90,12 @@ TEST_P(Case, MatchesExpected) {
   }
   err = std::regex_replace(err, std::regex("0x[0-9a-f]+"), "0x@");  // addresses in internal errors
   const auto after = snapshot(run);
+  // a file `equiv` holds vorq-equiv's arguments, as in cmd: the written design
+  // must be proven equivalent to its input
+  vorq_test::RunResult proof{0, "", ""};
+  if (fs::exists(src / "equiv"))
+    proof = vorq_test::run_program(VORQ_EQUIV_BINARY, read_runs(src / "equiv", run.string())[0], run.string());
+  EXPECT_EQ(proof.status, 0) << proof.out << proof.err;
   fs::remove_all(run);
   std::map<std::string, std::string> written;  // files the runs created or changed
   for (const auto& [path, bytes] : after)
