@@ -48,4 +48,8 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
   return r;
 }
 
+RunResult run_vorq(const std::vector<std::string>& args, const std::string& cwd) {
+  return run_program(VORQ_BINARY, args, cwd);
+}
+
 }  // namespace vorq_test

@@ -18,5 +18,6 @@ struct RunResult {
 
 // Runs `program` with `args` in working directory `cwd` ("" for this one).
 RunResult run_program(const std::string& program, const std::vector<std::string>& args, const std::string& cwd);
+RunResult run_vorq(const std::vector<std::string>& args, const std::string& cwd);
 
 }  // namespace vorq_test
