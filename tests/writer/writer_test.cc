@@ -374,9 +374,8 @@ TEST(CopyFileDeathTest, WriteDirectoryMissingOrSourceGone) {
 
   vorq_test::Design d = vorq_test::load_design("chip", kChip, kChipLib);
   unlink((d.dir + "/alu.nld").c_str());
-  std::string out = write_dir->str;
   EXPECT_EXIT(copy_file(), ::testing::ExitedWithCode(1),
-              ::testing::Eq(wrote(out, {"chip.nld", "rom.nld"})));
+              ::testing::Eq("Could not read " + d.dir + "/alu.nld: No such file or directory\n"));
 }
 
 namespace {

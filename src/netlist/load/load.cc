@@ -1,11 +1,15 @@
 // Loading the design: files, module copies, recursion check, rings.
 #include "netlist/load/load.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "netlist/parse/parse.h"
@@ -95,20 +99,19 @@ int link_limit(const Cell* c) {
 
 // ---- finding and parsing files --------------------------------------------
 
-// Opens name.ext in the first directory of `dirs` where it opens as a file
-// (file_name is left at its path); null when none does.
+// The paths of the files parsed in this run, for the copier.
+std::unordered_set<std::string>& read_paths() {
+  static auto* paths = new std::unordered_set<std::string>();
+  return *paths;
+}
+
+// Opens name.ext in the first directory of `dirs` where it is a regular file
+// (file_name is left at its path); null when none is.
 FILE* open_in(StrList* dirs, const char* name, const char* ext) {
   for (StrList* d = dirs; d; d = d->next) {
     char* path = f_name(name, d->str, ext);
     file_name = path;
-    FILE* f = std::fopen(path, "r");
-    if (!f) continue;
-    struct stat st;
-    if (fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
-      std::fclose(f);
-      continue;
-    }
-    return f;
+    if (FILE* f = open_regular(path)) return f;
   }
   return nullptr;
 }
@@ -118,6 +121,7 @@ Module* parse_file(FILE* f, int mode, int kind) {
   Module* m = mode == MODE_PCD ? pcd_par(f) : nld_par(f);
   std::fclose(f);
   say("\tRead %s\n", file_name);
+  read_paths().insert(file_name);
   m->kind = kind;
   return m;
 }
@@ -171,7 +175,28 @@ char* f_name(const char* name, const char* dir, const char* ext) {
   return path;
 }
 
+FILE* open_regular(const char* path) {
+  // A FIFO or a device must not block the run, so it is opened without
+  // waiting and dropped on sight.
+  struct stat st;
+  if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  int flags = fcntl(fd, F_GETFL);
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  FILE* f = fdopen(fd, "r");
+  if (!f) ::close(fd);
+  return f;
+}
+
+bool was_read(const char* path) { return path && read_paths().count(path) != 0; }
+
 void read_module(const char* top_name) {
+  read_paths().clear();
   FILE* f = open_in(opt_dir, top_name, "nld");
   if (!f) {
     say("Could not find \"%s.nld\"\n", top_name);
