@@ -109,9 +109,13 @@ void guard_outputs_on_signals() {
   sa.sa_handler = on_fatal_signal;
   sa.sa_flags = SA_RESETHAND | SA_NODEFER;
   sigemptyset(&sa.sa_mask);
+  // A signal ignored by the caller stays ignored, and one with a handler
+  // already (a sanitizer's crash report) keeps it.
   for (int sig : kFatalSignals) {
     struct sigaction old;
-    if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    if (sigaction(sig, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) ||
+        old.sa_handler != SIG_DFL)
+      continue;
     sigaction(sig, &sa, nullptr);
   }
 }

@@ -3,7 +3,7 @@
 # file size limit and SIGTERM while writing into the input directory, and a
 # FIFO where a class file is searched.   safety.sh VORQ SOURCE_DIR
 set -u
-vorq="$1"
+vorq="$(realpath "$1")"
 t="$(mktemp -d)"
 trap 'umount "$t/small" 2>/dev/null; rm -rf "$t"' EXIT
 fails=0
