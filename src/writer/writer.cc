@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "netlist/load/load.h"
@@ -98,9 +99,10 @@ bool open_in(StrList* dirs, const char* name, const char* ext, Source& s) {
   for (StrList* d : list_of(dirs)) {
     char* path = f_name(name, d->str, ext);
     if (!was_read(path)) continue;
+    errno = 0;
     FILE* f = open_regular(path);
     if (!f) {
-      say("Could not read %s: %s\n", path, std::strerror(errno ? errno : ENOENT));
+      say("Could not read %s: %s\n", path, std::strerror(errno ? errno : EIO));
       quit(1);
     }
     s.file = f;
@@ -129,24 +131,24 @@ bool same_file(FILE* src, const char* target) {
 // Stages a byte-for-byte copy of the source as `target` unless they are one
 // file, and closes the source.
 void copy_to(Source& s, const char* target) {
+  std::unique_ptr<FILE, int (*)(FILE*)> source(s.file, std::fclose);
   bool same = std::strcmp(s.dir, write_dir->str) == 0 || same_file(s.file, target);
   if (same) {
     stage_same(target);
-  } else {
-    FILE* out = stage_open(target);
-    static std::vector<char> chunk(kBufferSize);
-    size_t n;
-    while ((n = std::fread(chunk.data(), 1, chunk.size(), s.file)) > 0) {
-      errno = 0;
-      if (std::fwrite(chunk.data(), 1, n, out) != n) output_failed(out, errno);
-    }
-    if (std::ferror(s.file)) {
-      say("Could not read %s: %s\n", s.path, std::strerror(errno ? errno : EIO));
-      quit(1);
-    }
-    stage_close(out);
+    return;
   }
-  std::fclose(s.file);
+  FILE* out = stage_open(target);
+  static std::vector<char> chunk(kBufferSize);
+  size_t n;
+  while ((n = std::fread(chunk.data(), 1, chunk.size(), s.file)) > 0) {
+    errno = 0;
+    if (std::fwrite(chunk.data(), 1, n, out) != n) output_failed(out, errno);
+  }
+  if (std::ferror(s.file)) {
+    say("Could not read %s: %s\n", s.path, std::strerror(errno ? errno : EIO));
+    quit(1);
+  }
+  stage_close(out);
 }
 
 }  // namespace

@@ -23,6 +23,12 @@ namespace {
 struct Quit {};
 
 std::string base;
+// The lowest free descriptor: a run that leaves a file open is a finding.
+int free_fd() {
+  int fd = dup(0);
+  close(fd);
+  return fd;
+}
 
 void empty_dir(const std::string& dir) {
   if (DIR* d = opendir(dir.c_str())) {
@@ -67,6 +73,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  int fd = free_fd();
   std::string in(reinterpret_cast<const char*>(data), size);
   for (const char* sub : {"/w", "/l", "/o"}) empty_dir(base + sub);
 
@@ -119,5 +126,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   vorq::stage_discard();
   vorq::arena_release();
+  if (free_fd() != fd) std::abort();
   return 0;
 }

@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -118,8 +120,11 @@ FILE* open_in(StrList* dirs, const char* name, const char* ext) {
 
 // Parses the open file named by file_name, closes it and reports it.
 Module* parse_file(FILE* f, int mode, int kind) {
+  // Closed also when a parse error ends the run by an exception (a harness
+  // that runs the tool in-process).
+  std::unique_ptr<FILE, int (*)(FILE*)> file(f, std::fclose);
   Module* m = mode == MODE_PCD ? pcd_par(f) : nld_par(f);
-  std::fclose(f);
+  file.reset();
   say("\tRead %s\n", file_name);
   read_paths().insert(file_name);
   m->kind = kind;
@@ -179,7 +184,11 @@ FILE* open_regular(const char* path) {
   // A FIFO or a device must not block the run, so it is opened without
   // waiting and dropped on sight.
   struct stat st;
-  if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  if (::stat(path, &st) != 0) return nullptr;
+  if (!S_ISREG(st.st_mode)) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return nullptr;
+  }
   int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return nullptr;
   int flags = fcntl(fd, F_GETFL);
