@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t nl = in.find('\n', at);
     std::string line = in.substr(at + 2, nl == std::string::npos ? std::string::npos : nl - at - 2);
     size_t body = nl == std::string::npos ? in.size() : nl + 1;
-    size_t end = in.find("\n%%", body);
+    size_t end = nl == std::string::npos ? nl : in.find("\n%%", nl);
     end = end == std::string::npos ? in.size() : end + 1;
     std::string dir = base + (!line.empty() && line[0] == 'l' ? "/l/" : "/w/");
     std::string name = clean_name(line.substr(line.empty() ? 0 : 1));
