@@ -31,7 +31,7 @@ check "SIGXFSZ while writing: input changed or output left" only_input "$t/w"
 # SIGTERM as soon as writing starts: the input is the old or the new file.
 mkdir "$t/o" && "$vorq" -a big "$t/w" -w "$t/o" 2>/dev/null
 "$vorq" -a big "$t/w" -w "$t/w" 2>"$t/err" & pid=$!
-until grep -q "Start to write" "$t/err" || ! kill -0 $pid 2>/dev/null; do :; done
+until grep -qs "Start to write" "$t/err" || ! kill -0 $pid 2>/dev/null; do :; done
 kill -TERM $pid 2>/dev/null; wait $pid
 check "SIGTERM while writing: a file other than the input left" [ "$(ls -A "$t/w")" = "big.nld" ]
 check "SIGTERM while writing: input damaged" eval 'cmp -s "$t/w/big.nld" "$t/big.nld" || cmp -s "$t/w/big.nld" "$t/o/big.nld"'
@@ -49,6 +49,9 @@ if mkdir "$t/small" && mount -t tmpfs -o size=6m tmpfs "$t/small" 2>/dev/null; t
   check "full disk: status $?" [ $? -eq 1 ]
   check "full disk: message" grep -q "^Could not write $t/small/big.nld: No space left on device$" "$t/err"
   check "full disk: input changed or output left" only_input "$t/small"
+  mount -o remount,ro "$t/small" && "$vorq" -a big "$t/small" -w "$t/small" 2>"$t/err"
+  check "read-only write directory: status $?" [ $? -eq 1 ]
+  check "read-only write directory: found after reading" grep -qvz "Start to read" "$t/err"
 else
   echo "full disk: skipped (needs root to mount a tmpfs)"
 fi
