@@ -298,17 +298,12 @@ TEST(LoaderDeath, Recursion) {
   EXPECT_EXIT(load_written(s, "top"), ExitedWithCode(1), exact("\tRead " + s.dir + "/top.nld\n"));
 }
 
-TEST(LoaderDeath, EndlessExpansionStopsAtTenThousandLevels) {
-  // x.nld defines y and instantiates x: each level reads x.nld again
+TEST(LoaderDeath, EndlessExpansionIsARecursion) {
+  // x.nld defines y and instantiates x: reading x.nld again would never end
   Design d = write_design({{"top.nld", "(def-module top (def-comp x u))\n"},
-                           {"x.nld", "(def-module y (def-comp x u))\n"}});
-  std::string read_x = "\tRead " + d.dir + "/x.nld\n";
-  std::string want = "\tRead " + d.dir + "/top.nld\n";
-  for (int level = 1; level < 10000; ++level) want += read_x;
-  want += "memory full\n";
-  Outcome r = in_child([&] { load_written(d, "top"); });
-  EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(r.err == want) << r.err.substr(r.err.size() > 200 ? r.err.size() - 200 : 0);
+                           {"x.nld", "(def-module y (def-comp x u v))\n"}});
+  EXPECT_EXIT(load_written(d, "top"), ExitedWithCode(1),
+              exact("\tRead " + d.dir + "/top.nld\n\tRead " + d.dir + "/x.nld\n"));
 }
 
 TEST(Loader, DeepButFiniteHierarchy) {

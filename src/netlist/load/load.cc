@@ -20,9 +20,9 @@ namespace vorq {
 
 namespace {
 
-// A module copy may lie at most this many levels below the top module; a
-// file whose def-module names another class and that instantiates its own
-// file's class would otherwise be expanded for ever.
+// A module copy may lie at most this many levels below the top module, a
+// last guard against an expansion that does not end (reads_own_file stops
+// the one known kind).
 constexpr int kMaxDepth = 10000;
 
 // ---- pointer map ----------------------------------------------------------
@@ -133,6 +133,19 @@ Module* parse_file(FILE* f, int mode, int kind) {
 
 // ---- the expansion --------------------------------------------------------
 
+// Whether reading the class of `inst` from its file would read a file that an
+// enclosing module was read from: a file whose def-module names another class
+// and that instantiates its own file's class (directly or through other such
+// files). Expanding it would never end, and with two such instances per level
+// the design doubles at every level.
+bool reads_own_file(const Instance* inst) {
+  for (const Module* m = inst->owner; m && m->inst; m = m->parent)
+    if (m->inst->class_name && inst->class_name &&
+        std::strcmp(m->inst->class_name, inst->class_name) == 0)
+      return true;
+  return false;
+}
+
 // Working state of one read_module: the tail of `top`, the depth of every
 // Module in list order, and the first Module of each name.
 struct Loader {
@@ -159,6 +172,7 @@ struct Loader {
         int level = depth[index] + 1;
         if (level >= kMaxDepth) memory_full();
         Module* o = first_of_name.find(inst->class_name);
+        if (!o && reads_own_file(inst)) quit(1);
         Module* c = o ? copy_module(o) : read_module2(inst->class_name);
         c->parent = m;
         append(c, level);
