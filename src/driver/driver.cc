@@ -6,6 +6,7 @@
 #include "netlist/load/load.h"
 #include "hierarchy/hierarchy.h"
 #include "netlist/netlist.h"
+#include "reduce/optimize.h"
 #include "reduce/polarity.h"
 #include "reduce/reduce.h"
 #include "writer/writer.h"
@@ -29,6 +30,9 @@ void credit() {
 }
 
 bool is(const char* arg, const char* opt) { return std::strcmp(arg, opt) == 0; }
+
+// Option --optimize: search for a lower count after the reduction.
+bool optimize_run = false;
 
 // ---- run ----------------------------------------------------------------
 
@@ -59,7 +63,8 @@ void parse_args(int argc, char** argv) {
       // One run of -r directories, up to the next -w, -a or -f.
       if (read_dir || ++i >= argc) usage();
       strlist_append(&read_dir, argv[i++]);
-      while (i < argc && !is(argv[i], "-w") && !is(argv[i], "-a") && !is(argv[i], "-f"))
+      while (i < argc && !is(argv[i], "-w") && !is(argv[i], "-a") && !is(argv[i], "-f") &&
+             !is(argv[i], "--optimize"))
         strlist_append(&read_dir, argv[i++]);
     } else if (is(a, "-w")) {
       if (write_dir || ++i >= argc) usage();
@@ -69,6 +74,9 @@ void parse_args(int argc, char** argv) {
       ++i;
     } else if (is(a, "-f")) {
       h_or_f = 3;
+      ++i;
+    } else if (is(a, "--optimize")) {
+      optimize_run = true;
       ++i;
     } else {
       // The top module name, then one run of its directories.
@@ -80,7 +88,7 @@ void parse_args(int argc, char** argv) {
       }
       strlist_append(&opt_dir, argv[i++]);
       while (i < argc && !is(argv[i], "-r") && !is(argv[i], "-w") && !is(argv[i], "-a") &&
-             !is(argv[i], "-f"))
+             !is(argv[i], "-f") && !is(argv[i], "--optimize"))
         strlist_append(&opt_dir, argv[i++]);
     }
   }
@@ -90,6 +98,7 @@ void parse_args(int argc, char** argv) {
 int run_main(int argc, char** argv) {
   keldramos_banner(stderr, "VORQ", nullptr, nullptr);
   reset_globals();
+  optimize_run = false;
   parse_args(argc, argv);
   // A write directory that cannot take the result fails the run now, not
   // after the whole reduction.
@@ -120,10 +129,13 @@ int run_main(int argc, char** argv) {
     copy_file();
     return closing(n0, n0);
   }
+  if (optimize_run) optimize_polarity();
   say("Done\n");
 
   int n1 = 0;
   for (Module* m : modules()) n1 += count_inv(m) + count_control_inv(m);
+  // inverters that stay where a register cannot serve a complement load
+  n1 += reg_out_inverters();
   say_count(n1);
 
   if (n1 >= n0) {
