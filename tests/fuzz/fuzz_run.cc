@@ -1,8 +1,8 @@
 // Fuzzing harness: one input is a whole run of vorq. Its first line is the
-// top module name and option letters (a: -a, f: -f, i: write into the
-// writable directory); then files, each opened by a line "%%w<name>" (in the
-// writable directory) or "%%l<name>" (in the -r directory), a name ending in
-// "/" making a directory. The run reads, reduces and writes in a fresh
+// top module name and option letters (a: -a, f: -f, o: --optimize, i: write
+// into the writable directory); then files, each opened by a line
+// "%%w<name>" (in the writable directory) or "%%l<name>" (in the -r
+// directory), a name ending in "/" making a directory. The run reads, reduces and writes in a fresh
 // temporary folder; an input error ends it through quit, which throws here.
 #include <dirent.h>
 #include <sys/stat.h>
@@ -117,6 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> args = {"vorq", top, w, "-r", l, "-w", o};
   if (flags.find('a') != std::string::npos) args.push_back("-a");
   if (flags.find('f') != std::string::npos) args.push_back("-f");
+  if (flags.find('o') != std::string::npos) args.push_back("--optimize");
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
