@@ -30,6 +30,26 @@ bool is_top_output(int dir) {
 }
 bool is_bidirect(int dir) { return dir == K_BIDIRECT || dir == K_BIDIRECT_CONNECTED; }
 
+// Roles of a black-box pin by its direction: it drives its net always
+// (output), it drives it with a free enable (tristate, bidirectional), and/or
+// the box observes the net (input, bidirectional). Unused pins are neither;
+// global pins, like the global ports of modules, are not joined to the net of
+// the instance's parent.
+enum BoxRole : uint8_t { BOX_DRIVES = 1, BOX_TRI = 2, BOX_OBSERVES = 4 };
+int box_pin_role(int dir) {
+  switch (dir) {
+    case K_OUTPUT:
+    case K_OUTPUT_CONNECTED: return BOX_DRIVES;
+    case K_TRISTATE:
+    case K_TRISTATE_CONNECTED: return BOX_DRIVES | BOX_TRI;
+    case K_BIDIRECT:
+    case K_BIDIRECT_CONNECTED: return BOX_DRIVES | BOX_TRI | BOX_OBSERVES;
+    case K_INPUT:
+    case K_INPUT_CONNECTED: return BOX_OBSERVES;
+    default: return 0;  // unused, unused-connected, global
+  }
+}
+
 // Output pins of the cell classes; everything else is an input.
 bool is_output_pin(int cls, const char* pin) {
   switch (cls) {
@@ -287,11 +307,11 @@ struct Builder {
         for (const PinConn& pc : c.pins) {
           Pin* q = port_named(c.box, pc.pin);
           std::string key = "pin " + c.path + "." + pc.pin;
-          if (q->dir == K_OUTPUT) {
-            drivers[pc.net].push_back({DriverKind::FREE, ci, pc.pin, free.get(key), 0});
-          } else if (q->dir == K_TRISTATE || is_bidirect(q->dir)) {
+          int role = box_pin_role(q->dir);
+          if (role & BOX_TRI)
             drivers[pc.net].push_back({DriverKind::TRI_FREE, ci, pc.pin, free.get(key), free.get(key + " enable")});
-          }
+          else if (role & BOX_DRIVES)
+            drivers[pc.net].push_back({DriverKind::FREE, ci, pc.pin, free.get(key), 0});
           if (name_of_net[pc.net].second == nullptr) name_of_net[pc.net] = {ci, pc.pin};
         }
         continue;
@@ -534,8 +554,7 @@ struct Builder {
       for (const PinConn& pc : c.pins) {
         bool observed;
         if (c.box) {
-          int dir = port_named(c.box, pc.pin)->dir;
-          observed = dir != K_OUTPUT && dir != K_TRISTATE && dir != K_GLOBAL;
+          observed = box_pin_role(port_named(c.box, pc.pin)->dir) & BOX_OBSERVES;
         } else {
           observed = is_register_class(c.inst->cls) && !is_output_pin(c.inst->cls, pc.pin);
         }

@@ -1,6 +1,6 @@
 // vorq-gen: writes a random valid design for a seed.
 //
-//   vorq-gen --seed S [--out DIR] [--cells N] [--depth D] [--odd-pins] [--info]
+//   vorq-gen --seed S [--out DIR] [--cells N] [--depth D] [--odd-pins] [--wide] [--info]
 //
 // Writes DIR/work (writable NLD modules) and DIR/lib (read-only NLD modules and
 // PCD black boxes), for some seeds also DIR/work2 and DIR/lib2, and prints the
@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -51,39 +52,52 @@ struct Params {
   int depth = -1;  // module levels below the top; -1: from the seed
   bool odd_pins = false;
   bool info = false;
+  bool wide = false;  // every seed makes a wide design (see Features::wide)
 };
 
-// What a design exercises; drawn once per seed.
+// What a design exercises: name, chance, the feature it needs ("yes": none).
+// Drawn once per seed in this order; the last three from a stream of their
+// own, so that older seeds keep their designs.
+#define VORQ_FEATURES(X)                                                                          \
+  X(ro, 0.6, yes)            /* read-only NLD modules in lib/ */                                  \
+  X(pcd, 0.7, yes)           /* PCD black boxes */                                                \
+  X(pads, 0.5, yes)          /* input/output pads at the top */                                   \
+  X(bidir, 0.45, yes)        /* bidirect top ports with bidirectional pads */                     \
+  X(tristate, 0.6, yes)      /* ts_buf- buses */                                                  \
+  X(ts_ports, 0.5, tristate) /* tristate ports of sub-modules */                                  \
+  X(vdd, 0.6, yes)           /* VDD/VSS top ports */                                              \
+  X(vdd_input, 0.3, vdd)     /* ... of direction input instead of global */                       \
+  X(vdd_sub, 0.3, vdd)       /* global VDD ports of sub-modules */                                \
+  X(scan, 0.5, yes)          /* scan registers and scan ports */                                  \
+  X(s_clock, 0.3, yes)       /* an s_clock port */                                                \
+  X(bgate, 0.4, yes)         /* bgate--2 gated clocks */                                          \
+  X(bait, 0.35, yes)         /* instance and class names that generated names may hit */          \
+  X(messy, 0.3, yes)         /* comments, blank lines, several instances per def-comp */          \
+  X(spare, 0.4, yes)         /* input ports not connected inside */                               \
+  X(dead, 0.25, yes)         /* sub-module instances whose outputs go nowhere */                  \
+  X(ro_child, 0.3, ro)       /* a writable class instantiated inside a read-only one */           \
+  X(clock_note, 0.5, yes)    /* clock ports with "note clock" */                                  \
+  X(reset_tree, 0.6, yes)    /* p_reset through gates */                                          \
+  X(odd_names, 0.3, yes)     /* and/or/nand/nor inputs not named in1..inN */                      \
+  X(floating, 0.3, yes)      /* gates with open outputs, inverters with open outputs */           \
+  X(clock_data, 0.15, yes)   /* a clock also feeds data logic */                                  \
+  X(multi_form, 0.4, yes)    /* constants tied into outputs, feed-throughs */                     \
+  X(bidir_sub, 0.12, bidir)  /* a sub-module with a bidirectional pad and port */                 \
+  X(bidir_inv, 0.3, bidir)   /* an inverter driving a bidirect top port */                        \
+  X(multi_dirs, 0.3, yes)    /* work2/ and lib2/ besides work/ and lib/ */                        \
+  X(decoys, 0.25, yes)       /* lib/ holds other files named like writable modules */             \
+  X(odd_classes, 0.3, yes)   /* module names with dashes, brackets, bytes above 127 */
+
+const double kWideShare = 0.1;  // of the seeds that make wide designs
+
 struct Features {
-  bool ro = false;           // read-only NLD modules in lib/
-  bool pcd = false;          // PCD black boxes
-  bool pads = false;         // input/output pads at the top
-  bool bidir = false;        // bidirect top ports with bidirectional pads
-  bool tristate = false;     // ts_buf- buses
-  bool ts_ports = false;     // tristate ports of sub-modules
-  bool vdd = false;          // VDD/VSS top ports
-  bool vdd_input = false;    // ... of direction input instead of global
-  bool vdd_sub = false;      // global VDD ports of sub-modules
-  bool scan = false;         // scan registers and scan ports
-  bool s_clock = false;      // an s_clock port
-  bool bgate = false;        // bgate--2 gated clocks
-  bool bait = false;         // instance and class names that generated names may hit
-  bool messy = false;        // comments, blank lines, several instances per def-comp
-  bool spare = false;        // input ports not connected inside
-  bool dead = false;         // sub-module instances whose outputs go nowhere
-  bool ro_child = false;     // a writable class instantiated inside a read-only one
-  bool clock_note = false;   // clock ports with "note clock"
-  bool reset_tree = false;   // p_reset through gates
-  bool odd_names = false;    // and/or/nand/nor inputs not named in1..inN
-  bool floating = false;     // gates with open outputs, inverters with open outputs
-  bool clock_data = false;   // a clock also feeds data logic
-  bool multi_form = false;   // constants tied into outputs, feed-throughs
-  bool bidir_sub = false;    // a sub-module with a bidirectional pad and port
-  bool bidir_inv = false;    // an inverter driving a bidirect top port
-  // drawn from a stream of their own, so that older seeds keep their designs
-  bool multi_dirs = false;   // work2/ and lib2/ besides work/ and lib/
-  bool decoys = false;       // lib/ holds other files named like writable modules
-  bool odd_classes = false;  // module names with dashes, brackets, bytes above 127
+  bool yes = true;
+#define X(name, p, needs) bool name = false;
+  VORQ_FEATURES(X)
+#undef X
+  // wide designs: big modules, many copies of one class, buses across levels,
+  // pads on buses, every black-box pin direction, names like generated ones
+  bool wide = false;
 };
 
 // ---- the design as written ------------------------------------------------
@@ -117,8 +131,10 @@ struct ModDef {
   std::map<std::string, std::string> pcd_load;  // pin -> load number
   // interface seen by a parent
   std::vector<std::string> ins, outs, tss;
+  std::vector<std::string> bis, ncs, globs;  // bidirectional, unused, global pins of wide black boxes
   std::string clk, rst, scan_clk, s_clk, spare;
   std::string bidi;  // bidirect port with a pad inside
+  std::string bio;   // bidirect port connected outside only (wide designs)
   bool vdd = false;
   // PCD pads
   std::string pad_in, pad_out, pad_bi;
@@ -153,6 +169,12 @@ struct Sig {
   int net;
   SigKind kind;
 };
+
+// Names that the renaming of cells and ports generates; the first eleven
+// are register names of bait designs.
+const char* const kBait[] = {"inv-1", "inv-2", "and-1", "nand-1", "or-2",   "in1",  "out1",
+                             "in2",   "out2",  "nor-1", "aoi-1",  "or-1",   "nor-2", "inv-3",
+                             "nand-2", "high-1", "low-1", "ninv-1", "eor-1", "oai-1", "in3"};
 
 struct Design {
   std::vector<ModDef> mods;  // PCD cells, then modules bottom-up; the top last
@@ -193,6 +215,7 @@ struct Plan {
   bool clock = false, reset = false, scan_clk = false, s_clk = false;
   int n_ins = 1, n_outs = 1;
   bool ts_port = false;
+  int n_ts = 1;  // tristate ports when ts_port
   bool bidi_port = false;
   bool vdd = false;
 };
@@ -200,8 +223,6 @@ struct Plan {
 class Builder {
  public:
   Builder(Design& d, Rng& r, ModDef& m, bool is_top) : d_(d), r_(r), m_(m), top_(is_top) {}
-
-  void build(const Plan& plan);
 
  private:
   Design& d_;
@@ -213,7 +234,7 @@ class Builder {
   std::vector<int> open_buses_;
   std::vector<int> clocks_;  // nets usable as m_clock
   int clk_ = -1, rst_ = -1, scan_clk_ = -1, s_clk_ = -1, vdd_ = -1, vss_ = -1;
-  int inv_clk_ = -1;
+  int bidir_ports_ = 0;
   std::map<std::string, int> counters_;
   long cells_ = 0, invs_ = 0;
   struct Pending {
@@ -222,23 +243,41 @@ class Builder {
   };
   std::vector<Pending> pending_;
 
+  // Draws only in wide designs, so that other designs keep theirs.
+  bool wide(double p) { return d_.f.wide && r_.chance(p); }
   int new_net() {
     m_.nets.emplace_back();
     loads_.push_back(0);
     return int(m_.nets.size()) - 1;
   }
+  // A terminal that does not load the net (a driver, an unused pin).
   void drive(int net, const std::string& inst, const std::string& pin) {
     m_.nets[size_t(net)].terms.push_back({inst, pin});
   }
   void load(int net, const std::string& inst, const std::string& pin) {
-    m_.nets[size_t(net)].terms.push_back({inst, pin});
+    drive(net, inst, pin);
     ++loads_[size_t(net)];
+  }
+  // A new net driven by inst.pin, in the pool as `kind` unless S_KINDS.
+  int out(const std::string& inst, const std::string& pin, SigKind kind) {
+    int n = new_net();
+    drive(n, inst, pin);
+    if (kind != S_KINDS) pool_.push_back({n, kind});
+    return n;
   }
   std::string fresh(const std::string& prefix) {
     for (;;) {
       std::string n = prefix + std::to_string(++counters_[prefix]);
       if (!taken(n)) return n;
     }
+  }
+  // `name`, or in wide designs now and then a name like a generated one.
+  std::string bait_or(const std::string& name, bool is_prefix) {
+    if (wide(0.06)) {
+      std::string n = kBait[r_.below(int(std::size(kBait)))];
+      if (!taken(n)) return n;
+    }
+    return is_prefix ? fresh(name) : name;
   }
   bool taken(const std::string& n) const {
     for (const auto& p : m_.ports)
@@ -248,10 +287,18 @@ class Builder {
     return false;
   }
   std::string comp(const std::string& cls, const std::string& prefix) {
-    std::string n = fresh(prefix);
+    std::string n = bait_or(prefix, true);
     m_.comps.push_back({cls, n});
     ++cells_;
     if (cls == "inv-") ++invs_;
+    return n;
+  }
+  // An instance of the module or PCD cell `idx`.
+  std::string instance(int idx, const std::string& prefix) {
+    std::string n = fresh(prefix);
+    m_.comps.push_back({d_.mods[size_t(idx)].name, n});
+    cells_ += d_.mods[size_t(idx)].cells;
+    invs_ += d_.mods[size_t(idx)].invs;
     return n;
   }
   void port(const std::string& name, const std::string& dir, const std::string& note = "") {
@@ -259,668 +306,529 @@ class Builder {
   }
   int input_port(const std::string& name, const std::string& note = "") {
     port(name, "input", note);
-    int n = new_net();
-    drive(n, "", name);
-    return n;
+    return out("", name, S_KINDS);
   }
-
-  int pick();
-  int pick_of_kind();
-  int gate();
-  int inverter(int src);
-  void inverter_chain();
-  void place_child(int idx);
-  void ts_buf();
-  void bgate();
-  void registers(int n);
-  void boxes(const std::vector<int>& idx);
-  void pads();
-  int pad_class(int kind) const;
-  void bidir_pad(int net);
-  int bidir_ports_ = 0;
-  void make_ports(const Plan& plan);
-  void constants();
-  void outputs(const Plan& plan);
-  std::string reg_name();
-  int clock_for_reg();
-};
-
-// A signal of the pool, biased towards unused and recent signals and away
-// from constants.
-int Builder::pick() {
-  for (int tries = 0; tries < 4; ++tries) {
-    const Sig* s;
-    double u = double(r_.below(1000)) / 1000.0;
-    if (u < 0.35) {
-      std::vector<int> idle;
-      for (size_t i = 0; i < pool_.size(); ++i)
-        if (loads_[size_t(pool_[i].net)] == 0) idle.push_back(int(i));
-      s = idle.empty() ? &r_.pick(pool_) : &pool_[size_t(r_.pick(idle))];
-    } else if (u < 0.7) {
-      size_t k = std::min<size_t>(pool_.size(), 10);
-      s = &pool_[pool_.size() - 1 - size_t(r_.below(int(k)))];
-    } else {
-      s = &r_.pick(pool_);
-    }
-    bool weak = s->kind == S_CONST || s->kind == S_SUPPLY || s->kind == S_BIDIR || s->kind == S_CLK;
-    if (weak && tries < 3 && r_.chance(0.8)) continue;
-    return s->net;
-  }
-  return r_.pick(pool_).net;
-}
-
-// A signal of a kind drawn uniformly among the kinds in the pool: inverters
-// land on every kind of net.
-int Builder::pick_of_kind() {
-  std::vector<int> kinds;
-  for (const Sig& s : pool_)
-    if (std::find(kinds.begin(), kinds.end(), int(s.kind)) == kinds.end()) kinds.push_back(s.kind);
-  int k = r_.pick(kinds);
-  std::vector<int> nets;
-  for (const Sig& s : pool_)
-    if (s.kind == k) nets.push_back(s.net);
-  return r_.pick(nets);
-}
-
-int Builder::gate() {
-  static const char* const kinds[] = {"and", "nand", "or", "nor", "eor", "enor", "aoi", "oai"};
-  static const int weight[] = {12, 12, 12, 12, 6, 6, 10, 10};
-  int total = 0;
-  for (int w : weight) total += w;
-  int x = r_.below(total), k = 0;
-  while (x >= weight[k]) x -= weight[k++];
-  std::string stem = kinds[k];
-  std::vector<std::string> ins;
-  std::string cls, out;
-  if (k <= 3) {
-    int w = r_.chance(0.5) ? 2 : r_.chance(0.6) ? 3 : 4;
-    cls = stem + "--" + std::to_string(w);
-    out = (k == 0 || k == 2) ? "out" : "nout";
-    int style = d_.f.odd_names ? r_.below(3) : 0;
-    for (int i = 0; i < w; ++i) {
-      if (style == 1)
-        ins.push_back(std::string(1, char('a' + i)));
-      else if (style == 2)
-        ins.push_back("x" + std::to_string(i));
-      else
-        ins.push_back("in" + std::to_string(i + 1));
-    }
-    // an input named like the output of the negated class
-    if (d_.p.odd_pins && r_.chance(0.3)) ins[size_t(r_.below(w))] = (out == "out") ? "nout" : "out";
-  } else if (k <= 5) {
-    cls = stem + "--2";
-    out = k == 4 ? "out" : "nout";
-    ins = {"in1", "in2"};
-  } else {
-    std::string g = kAoiGroups[r_.below(8)];
-    cls = stem + "--" + g;
-    out = "nout";
-    for (size_t gi = 0; gi < g.size(); ++gi)
-      for (int i = 0; i < g[gi] - '0'; ++i) ins.push_back(std::string(1, char('a' + gi)) + std::to_string(i + 1));
-  }
-  std::string name = comp(cls, "g");
-  int prev = -1;
-  for (size_t i = 0; i < ins.size(); ++i) {
-    int src;
-    if (prev >= 0 && r_.chance(0.06))
-      src = prev;  // one net at two pins of the gate
-    else
-      src = pick();
-    load(src, name, ins[i]);
-    prev = src;
-  }
-  if (d_.f.floating && r_.chance(0.04)) return -1;  // open output
-  int o = new_net();
-  drive(o, name, out);
-  pool_.push_back({o, S_GATE});
-  return o;
-}
-
-int Builder::inverter(int src) {
-  std::string name = comp("inv-", "g");
-  load(src, name, "in");
-  if (d_.f.floating && r_.chance(0.05)) return -1;  // open output
-  int o = new_net();
-  drive(o, name, "nout");
-  pool_.push_back({o, S_INV});
-  return o;
-}
-
-void Builder::inverter_chain() {
-  int src = pick_of_kind();
-  int n = r_.chance(0.6) ? 1 : r_.chance(0.6) ? 2 : r_.range(3, 4);
-  for (int i = 0; i < n && src >= 0; ++i) {
-    if (r_.chance(0.1)) {  // a buffer inside the chain
-      std::string b = comp("ninv-", "g");
-      load(src, b, "in");
-      src = new_net();
-      drive(src, b, "out");
-      pool_.push_back({src, S_GATE});
-    }
-    src = inverter(src);
-  }
-}
-
-std::string Builder::reg_name() {
-  if (d_.f.bait && m_.place == WORK && r_.chance(0.25)) {
-    static const char* const bait[] = {"inv-1", "inv-2", "and-1", "nand-1", "or-2", "in1", "out1", "in2", "out2", "nor-1", "aoi-1"};
-    std::string n = bait[r_.below(11)];
-    if (!taken(n)) return n;
-  }
-  return fresh("r");
-}
-
-int Builder::clock_for_reg() {
-  if (clocks_.empty()) return -1;
-  return r_.pick(clocks_);
-}
-
-void Builder::registers(int n) {
-  for (int i = 0; i < n; ++i) {
-    const RegClass& rc = kRegs[r_.below(d_.f.scan ? 10 : 5)];
-    std::string name = reg_name();
-    m_.comps.push_back({rc.name, name});
-    ++cells_;
-    // outputs
-    std::vector<std::string> outs = {"out", "nout"};
-    if (rc.scan) outs.push_back("scan_out");
-    bool any = false;
-    for (const std::string& o : outs) {
-      if (r_.chance(o == "out" ? 0.8 : 0.45)) {
-        int net = new_net();
-        drive(net, name, o);
-        pool_.push_back({net, S_REG});
-        any = true;
-      }
-    }
-    if (!any) {
-      int net = new_net();
-      drive(net, name, "nout");
-      pool_.push_back({net, S_REG});
-    }
-    // data inputs, connected once the logic exists
-    if (rc.set_reset) {
-      pending_.push_back({name, "set", 0});
-      pending_.push_back({name, "reset", 0});
-    } else {
-      pending_.push_back({name, "in", 0});
-      if (r_.chance(0.3)) pending_.push_back({name, "clk_enb", 0});
-    }
-    if (rc.scan) {
-      pending_.push_back({name, "scan_in", 1});
-      if (r_.chance(0.8)) pending_.push_back({name, "scan_enb", 0});
-      if (scan_clk_ >= 0 && r_.chance(0.8)) load(scan_clk_, name, "scan_clock");
-    }
-    int ck = clock_for_reg();
-    if (ck >= 0 && r_.chance(0.95)) load(ck, name, "m_clock");
-    if (s_clk_ >= 0 && r_.chance(0.5)) load(s_clk_, name, "s_clock");
-    if (rst_ >= 0 && (rc.needs_reset || r_.chance(0.2))) load(rst_, name, "p_reset");
-  }
-}
-
-void Builder::boxes(const std::vector<int>& idx) {
-  for (int b : idx) {
-    const ModDef& bb = d_.mods[size_t(b)];
-    std::string name = fresh("b");
-    m_.comps.push_back({bb.name, name});
-    cells_ += bb.cells;
-    for (const std::string& o : bb.outs) {
-      if (r_.chance(0.85)) {
-        int net = new_net();
-        drive(net, name, o);
-        pool_.push_back({net, S_BB});
-      }
-    }
-    for (const std::string& in : bb.ins) pending_.push_back({name, in, 0});
-    if (!bb.clk.empty() && clk_ >= 0) load(clk_, name, bb.clk);
-  }
-}
-
-int Builder::pad_class(int kind) const {
-  for (size_t i = 0; i < d_.mods.size(); ++i) {
-    const ModDef& m = d_.mods[i];
-    if ((kind == 0 && !m.pad_in.empty()) || (kind == 1 && !m.pad_out.empty()) || (kind == 2 && !m.pad_bi.empty()))
-      return int(i);
-  }
-  return -1;
-}
-
-// A bidirectional pad on `net`: its output read by logic, its data and
-// enable driven late.
-void Builder::bidir_pad(int net) {
-  int padbi = pad_class(2);
-  std::string name = fresh("pb");
-  m_.comps.push_back({d_.mods[size_t(padbi)].name, name});
-  ++cells_;
-  drive(net, name, "PAD");
-  int y = new_net();
-  drive(y, name, "Y");
-  pool_.push_back({y, S_PAD});
-  pending_.push_back({name, "A", 0});
-  pending_.push_back({name, "OE", 0});
-}
-
-// Pads and bidirectional ports of the top module.
-void Builder::pads() {
-  int padin = -1, padout = -1, padbi = -1;
-  for (size_t i = 0; i < d_.mods.size(); ++i) {
-    if (!d_.mods[i].pad_bi.empty()) padbi = int(i);
-    if (!d_.mods[i].pad_in.empty()) padin = int(i);
-    if (!d_.mods[i].pad_out.empty()) padout = int(i);
-  }
-  if (d_.f.pads && padin >= 0) {
-    for (int i = 0, n = r_.range(1, 3); i < n; ++i) {
-      std::string pn = "pad_in[" + std::to_string(i) + "]";
-      int pnet = input_port(pn);
-      std::string name = fresh("pi");
-      m_.comps.push_back({d_.mods[size_t(padin)].name, name});
-      ++cells_;
-      load(pnet, name, "PAD");
-      int y = new_net();
-      drive(y, name, "Y");
-      pool_.push_back({y, S_PAD});
-    }
-  }
-  if (d_.f.bidir && padbi >= 0) {
-    for (int i = 0, n = r_.range(1, 3); i < n; ++i) {
-      std::string pn = "pad_io[" + std::to_string(i) + "]";
-      port(pn, "bidirect");
-      int net = new_net();
-      drive(net, "", pn);
-      if (r_.chance(0.85)) bidir_pad(net);
-      // the pad net read directly by logic
-      if (r_.chance(0.5)) pool_.push_back({net, S_BIDIR});
-    }
-  }
-  if (d_.f.pads && padout >= 0) {
-    for (int i = 0, n = r_.range(1, 2); i < n; ++i) {
-      std::string pn = "pad_out[" + std::to_string(i) + "]";
-      port(pn, "output");
-      std::string name = fresh("po");
-      m_.comps.push_back({d_.mods[size_t(padout)].name, name});
-      ++cells_;
-      int net = new_net();
-      drive(net, name, "PAD");
-      load(net, "", pn);
-      pending_.push_back({name, "A", 0});
-    }
-  }
-}
-
-void Builder::constants() {
-  for (int i = 0, n = r_.chance(0.5) ? r_.range(1, 2) : 0; i < n; ++i) {
-    int net = new_net();
-    drive(net, comp("high-", "c"), "out");
-    pool_.push_back({net, S_CONST});
-  }
-  for (int i = 0, n = r_.chance(0.5) ? r_.range(1, 2) : 0; i < n; ++i) {
-    int net = new_net();
-    drive(net, comp("low-", "c"), "nout");
-    pool_.push_back({net, S_CONST});
-  }
-}
-
-void Builder::place_child(int idx) {
-  const ModDef& c = d_.mods[size_t(idx)];
-  std::string name = fresh("u");
-  m_.comps.push_back({c.name, name});
-  cells_ += c.cells;
-  invs_ += c.invs;
-  int prev = -1;
-  for (const std::string& in : c.ins) {
-    int src = (prev >= 0 && r_.chance(0.05)) ? prev : pick();
-    load(src, name, in);
-    prev = src;
-  }
-  if (!c.spare.empty() && r_.chance(0.5)) load(pick(), name, c.spare);
-  if (!c.clk.empty()) {
-    int ck = clock_for_reg();
-    if (ck >= 0) load(ck, name, c.clk);
-  }
-  if (!c.rst.empty() && rst_ >= 0) load(rst_, name, c.rst);
-  if (!c.scan_clk.empty() && scan_clk_ >= 0) load(scan_clk_, name, c.scan_clk);
-  if (!c.s_clk.empty() && s_clk_ >= 0) load(s_clk_, name, c.s_clk);
-  if (c.vdd && vdd_ >= 0) load(vdd_, name, "VDD");
-  if (!c.bidi.empty() && top_) {
-    std::string pn = "pad_sub[" + std::to_string(bidir_ports_++) + "]";
-    port(pn, "bidirect");
-    int net = new_net();
-    drive(net, "", pn);
-    drive(net, name, c.bidi);
-    if (r_.chance(0.3)) pool_.push_back({net, S_BIDIR});
-  }
-  bool dead = d_.f.dead && r_.chance(0.12);
-  for (const std::string& o : c.outs) {
-    if (dead || !r_.chance(0.85)) continue;
-    int net = new_net();
-    drive(net, name, o);
-    pool_.push_back({net, S_SUB});
-  }
-  for (const std::string& t : c.tss) {
-    if (dead) continue;
-    int bus;
-    if (!open_buses_.empty() && r_.chance(0.6)) {
-      bus = r_.pick(open_buses_);
-    } else {
-      bus = new_net();
-      open_buses_.push_back(bus);
-    }
-    drive(bus, name, t);
-  }
-}
-
-void Builder::ts_buf() {
-  std::string name = comp("ts_buf-", "t");
-  load(pick(), name, "in");
-  load(pick(), name, "nenb");
-  int bus;
-  if (!open_buses_.empty() && r_.chance(0.7)) {
-    bus = r_.pick(open_buses_);
-  } else {
-    bus = new_net();
-    open_buses_.push_back(bus);
-  }
-  drive(bus, name, "out");
-}
-
-void Builder::bgate() {
-  if (clk_ < 0) return;
-  std::string name = comp("bgate--2", "k");
-  load(pick(), name, "enb");
-  load(clk_, name, "clock");
-  int o = new_net();
-  drive(o, name, "nout");
-  if (r_.chance(0.75))
-    clocks_.push_back(o);
-  else
-    pool_.push_back({o, S_GATE});
-}
-
-void Builder::make_ports(const Plan& plan) {
-  bool bus_style = r_.chance(0.3);
-  if (top_) {
-    // clocks and resets of the design
-    if (plan.clock) {
-      static const char* const names[] = {"m_clock", "clk", "ck"};
-      std::string cn = names[r_.below(3)];
-      clk_ = input_port(cn, (cn != "m_clock" && d_.f.clock_note) ? "clock" : "");
-      clocks_.push_back(clk_);
-      if (r_.chance(0.4)) {  // a second clock domain
-        int c2 = input_port("clk2", d_.f.clock_note && r_.chance(0.5) ? "clock" : "");
-        clocks_.push_back(c2);
-      }
-    }
-    if (plan.reset) {
-      int style = d_.f.reset_tree ? r_.below(3) : 0;
-      if (style == 0) {
-        rst_ = input_port("p_reset");
-      } else {
-        int rn = input_port("rst_n");
-        std::string iv = comp("inv-", "g");
-        load(rn, iv, "in");
-        rst_ = new_net();
-        drive(rst_, iv, "nout");
-        if (style == 2) {  // reset also from a test input, through an OR
-          int te = input_port("test_rst");
-          std::string g = comp("or--2", "g");
-          load(rst_, g, "in1");
-          load(te, g, "in2");
-          rst_ = new_net();
-          drive(rst_, g, "out");
-        }
-      }
-    }
-    if (plan.scan_clk) scan_clk_ = input_port("scan_clock");
-    if (plan.s_clk) s_clk_ = input_port("s_clock");
-    if (d_.f.vdd) {
-      const char* dir = d_.f.vdd_input ? "input" : "global";
-      port("VDD", dir);
-      vdd_ = new_net();
-      drive(vdd_, "", "VDD");
-      pool_.push_back({vdd_, S_SUPPLY});
-      if (r_.chance(0.8)) {
-        port("VSS", d_.f.vdd_input && r_.chance(0.5) ? "input" : "global");
-        vss_ = new_net();
-        drive(vss_, "", "VSS");
-        pool_.push_back({vss_, S_SUPPLY});
-      }
-    }
-    if (d_.f.scan && r_.chance(0.7)) pool_.push_back({input_port("scan_enb"), S_IN});
-  } else {
-    if (plan.clock) {
-      static const char* const names[] = {"clk", "m_clock", "ck", "clock"};
-      std::string cn = names[r_.below(4)];
-      clk_ = input_port(cn, (d_.f.clock_note && r_.chance(0.5)) ? "clock" : "");
-      m_.clk = cn;
-      if (r_.chance(0.15)) {  // a local clock buffer
-        std::string b = comp("ninv-", "g");
-        load(clk_, b, "in");
-        int o = new_net();
-        drive(o, b, "out");
-        clocks_.push_back(o);
-      } else {
-        clocks_.push_back(clk_);
-      }
-    }
-    if (plan.reset) {
-      static const char* const names[] = {"rst", "p_reset", "reset"};
-      std::string rn = names[r_.below(3)];
-      rst_ = input_port(rn);
-      m_.rst = rn;
-      if (d_.f.reset_tree && r_.chance(0.3)) {  // active low inside
-        std::string iv = comp("inv-", "g");
-        load(rst_, iv, "in");
-        rst_ = new_net();
-        drive(rst_, iv, "nout");
-      }
-    }
-    if (plan.scan_clk) {
-      scan_clk_ = input_port("scan_clock");
-      m_.scan_clk = "scan_clock";
-    }
-    if (plan.s_clk) {
-      s_clk_ = input_port("s_clock");
-      m_.s_clk = "s_clock";
-    }
-    if (plan.vdd) {
-      port("VDD", "global");
-      vdd_ = new_net();
-      drive(vdd_, "", "VDD");
-      pool_.push_back({vdd_, S_SUPPLY});
-      m_.vdd = true;
-    }
-    if (plan.bidi_port && pad_class(2) >= 0) {
-      port("pio", "bidirect");
-      int net = new_net();
-      drive(net, "", "pio");
-      bidir_pad(net);
-      m_.bidi = "pio";
-    }
-    if (d_.f.spare && r_.chance(0.3)) {
-      port("spare", "input");
-      m_.spare = "spare";
-    }
-  }
-  for (int i = 0; i < plan.n_ins; ++i) {
-    std::string n = top_ ? (bus_style ? "din[" + std::to_string(i) + "]" : "in_" + std::to_string(i))
-                         : (bus_style ? "a[" + std::to_string(i) + "]" : "i" + std::to_string(i));
-    pool_.push_back({input_port(n), S_IN});
-    if (!top_) m_.ins.push_back(n);
-  }
-  if (clk_ >= 0 && d_.f.clock_data && r_.chance(0.3)) pool_.push_back({clk_, S_CLK});
-  // an inverted clock for some registers
-  if (clk_ >= 0 && r_.chance(0.2)) {
-    inv_clk_ = inverter(clk_);
-    if (inv_clk_ >= 0) {
-      pool_.pop_back();
-      clocks_.push_back(inv_clk_);
-    }
-  }
-}
-
-void Builder::outputs(const Plan& plan) {
-  bool bus_style = r_.chance(0.3);
-  int n_outs = plan.n_outs;
-  std::vector<int> used_src;
-  for (int i = 0; i < n_outs; ++i) {
-    std::string n = top_ ? (bus_style ? "dout[" + std::to_string(i) + "]" : "out_" + std::to_string(i))
-                         : (bus_style ? "y[" + std::to_string(i) + "]" : "o" + std::to_string(i));
-    port(n, "output");
-    if (!top_) m_.outs.push_back(n);
-    int src;
-    if (!used_src.empty() && r_.chance(0.08)) {
-      src = r_.pick(used_src);  // two output ports on one net
-    } else {
-      src = pick();
-      if (r_.chance(0.25)) {
-        int inv = inverter(src);
-        if (inv >= 0) src = inv;
-      }
-    }
-    load(src, "", n);
-    used_src.push_back(src);
-  }
-}
-
-void Builder::build(const Plan& plan) {
-  make_ports(plan);
-  if (top_) pads();
-  constants();
-  if (pool_.empty()) {  // a module without data inputs
-    int net = new_net();
-    drive(net, comp("high-", "c"), "out");
-    pool_.push_back({net, S_CONST});
-  }
-  registers(plan.n_regs);
-  boxes(plan.boxes);
-
-  // the combinational body, sub-modules placed in between
-  std::vector<int> steps;  // -1 gate step, otherwise a child index
-  for (int i = 0; i < plan.n_gates; ++i) steps.push_back(-1);
-  for (int k : plan.children) steps.push_back(k);
-  r_.shuffle(steps);
-  for (int s : steps) {
-    if (s >= 0) {
-      place_child(s);
-      continue;
-    }
-    int a = r_.below(100);
-    if (a < 52) {
-      gate();
-    } else if (a < 72) {
-      inverter_chain();
-    } else if (a < 76) {
-      std::string b = comp("ninv-", "g");
-      load(pick(), b, "in");
-      int o = new_net();
-      drive(o, b, "out");
-      pool_.push_back({o, S_GATE});
-    } else if (a < 88 && d_.f.tristate) {
-      ts_buf();
-    } else if (a < 91 && d_.f.bgate) {
-      bgate();
-    } else {
-      gate();
-    }
-    // buses become readable once closed
-    if (!open_buses_.empty() && r_.chance(0.25)) {
-      size_t i = size_t(r_.below(int(open_buses_.size())));
-      pool_.push_back({open_buses_[i], S_BUS});
-      open_buses_.erase(open_buses_.begin() + long(i));
-    }
-  }
-
-  // a tristate port takes a bus nobody inside reads
-  if (plan.ts_port) {
-    if (open_buses_.empty()) {
-      for (int i = 0, n = r_.range(1, 2); i < n; ++i) ts_buf();
-    }
-    int bus = open_buses_.back();
-    open_buses_.pop_back();
-    port("t0", "tristate");
-    m_.tss.push_back("t0");
-    load(bus, "", "t0");
-  }
-  for (int b : open_buses_) pool_.push_back({b, S_BUS});
-  open_buses_.clear();
-
-  // an inverter between a bidirectional net and a bidirect top port
-  if (top_ && d_.f.bidir_inv) {
-    std::vector<int> bi;
-    for (const Sig& s : pool_)
-      if (s.kind == S_BIDIR) bi.push_back(s.net);
-    int src = bi.empty() ? pick() : r_.pick(bi);
+  int inverted(int src) {
     std::string iv = comp("inv-", "g");
     load(src, iv, "in");
-    port("pad_inv", "bidirect");
-    int net = new_net();
-    drive(net, iv, "nout");
-    drive(net, "", "pad_inv");
+    return out(iv, "nout", S_KINDS);
   }
-  // cells declared and never connected
-  if (d_.f.floating && r_.chance(0.3)) {
-    static const char* const cls[] = {"inv-", "and--2", "reg-1", "nor--3"};
-    comp(cls[r_.below(4)], "f");
+  // An open bus (`reuse`: chance of one already open) to drive.
+  int bus(double reuse) {
+    if (!open_buses_.empty() && r_.chance(reuse)) return r_.pick(open_buses_);
+    open_buses_.push_back(new_net());
+    return open_buses_.back();
+  }
+  // A bus becomes readable once closed; in wide designs it may get a pad.
+  void close_bus(size_t i) {
+    if (pad_class(2) >= 0 && wide(0.3)) bidir_pad(open_buses_[i]);
+    pool_.push_back({open_buses_[i], S_BUS});
+    open_buses_.erase(open_buses_.begin() + long(i));
+  }
+  int clock_for_reg() { return clocks_.empty() ? -1 : r_.pick(clocks_); }
+
+  // A signal of the pool, biased towards unused and recent signals and away
+  // from constants.
+  int pick() {
+    for (int tries = 0; tries < 4; ++tries) {
+      const Sig* s;
+      double u = double(r_.below(1000)) / 1000.0;
+      if (u < 0.35) {
+        std::vector<int> idle;
+        for (size_t i = 0; i < pool_.size(); ++i)
+          if (loads_[size_t(pool_[i].net)] == 0) idle.push_back(int(i));
+        s = idle.empty() ? &r_.pick(pool_) : &pool_[size_t(r_.pick(idle))];
+      } else if (u < 0.7) {
+        size_t k = std::min<size_t>(pool_.size(), 10);
+        s = &pool_[pool_.size() - 1 - size_t(r_.below(int(k)))];
+      } else {
+        s = &r_.pick(pool_);
+      }
+      bool weak = s->kind == S_CONST || s->kind == S_SUPPLY || s->kind == S_BIDIR || s->kind == S_CLK;
+      if (weak && tries < 3 && r_.chance(0.8)) continue;
+      return s->net;
+    }
+    return r_.pick(pool_).net;
   }
 
-  // late inputs: registers, black boxes, pads
-  for (const Pending& p : pending_) {
-    int src = pick();
-    if (p.kind == 1) {  // scan chains prefer scan outputs
-      std::vector<int> so;
+  // A signal of a kind drawn uniformly among the kinds in the pool: inverters
+  // land on every kind of net.
+  int pick_of_kind() {
+    std::vector<int> kinds;
+    for (const Sig& s : pool_)
+      if (std::find(kinds.begin(), kinds.end(), int(s.kind)) == kinds.end()) kinds.push_back(s.kind);
+    int k = r_.pick(kinds);
+    std::vector<int> nets;
+    for (const Sig& s : pool_)
+      if (s.kind == k) nets.push_back(s.net);
+    return r_.pick(nets);
+  }
+
+  int gate() {
+    static const char* const kinds[] = {"and", "nand", "or", "nor", "eor", "enor", "aoi", "oai"};
+    static const int weight[] = {12, 12, 12, 12, 6, 6, 10, 10};
+    int x = r_.below(80), k = 0;
+    while (x >= weight[k]) x -= weight[k++];
+    std::string stem = kinds[k];
+    std::vector<std::string> ins;
+    std::string cls, op;
+    if (k <= 3) {
+      int w = r_.chance(0.5) ? 2 : r_.chance(0.6) ? 3 : 4;
+      cls = stem + "--" + std::to_string(w);
+      op = (k == 0 || k == 2) ? "out" : "nout";
+      int style = d_.f.odd_names ? r_.below(3) : 0;
+      for (int i = 0; i < w; ++i)
+        ins.push_back(style == 1 ? std::string(1, char('a' + i))
+                                 : style == 2 ? "x" + std::to_string(i) : "in" + std::to_string(i + 1));
+      // an input named like the output of the negated class
+      if (d_.p.odd_pins && r_.chance(0.3)) ins[size_t(r_.below(w))] = (op == "out") ? "nout" : "out";
+    } else if (k <= 5) {
+      cls = stem + "--2";
+      op = k == 4 ? "out" : "nout";
+      ins = {"in1", "in2"};
+    } else {
+      std::string g = kAoiGroups[r_.below(8)];
+      cls = stem + "--" + g;
+      op = "nout";
+      for (size_t gi = 0; gi < g.size(); ++gi)
+        for (int i = 0; i < g[gi] - '0'; ++i) ins.push_back(std::string(1, char('a' + gi)) + std::to_string(i + 1));
+    }
+    std::string name = comp(cls, "g");
+    int prev = -1;
+    for (size_t i = 0; i < ins.size(); ++i) {
+      int src = (prev >= 0 && r_.chance(0.06)) ? prev : pick();  // one net at two pins of the gate
+      load(src, name, ins[i]);
+      prev = src;
+    }
+    if (d_.f.floating && r_.chance(0.04)) return -1;  // open output
+    return out(name, op, S_GATE);
+  }
+
+  int inverter(int src) {
+    std::string name = comp("inv-", "g");
+    load(src, name, "in");
+    if (d_.f.floating && r_.chance(0.05)) return -1;  // open output
+    return out(name, "nout", S_INV);
+  }
+
+  void inverter_chain() {
+    int src = pick_of_kind();
+    int n = r_.chance(0.6) ? 1 : r_.chance(0.6) ? 2 : r_.range(3, 4);
+    for (int i = 0; i < n && src >= 0; ++i) {
+      if (r_.chance(0.1)) {  // a buffer inside the chain
+        std::string b = comp("ninv-", "g");
+        load(src, b, "in");
+        src = out(b, "out", S_GATE);
+      }
+      src = inverter(src);
+    }
+  }
+
+  std::string reg_name() {
+    if (d_.f.bait && m_.place == WORK && r_.chance(0.25)) {
+      std::string n = kBait[r_.below(11)];
+      if (!taken(n)) return n;
+    }
+    return bait_or("r", true);
+  }
+
+  void registers(int n) {
+    for (int i = 0; i < n; ++i) {
+      const RegClass& rc = kRegs[r_.below(d_.f.scan ? 10 : 5)];
+      std::string name = reg_name();
+      m_.comps.push_back({rc.name, name});
+      ++cells_;
+      bool any = false;
+      for (std::string o : {"out", "nout", "scan_out"}) {
+        if ((o != "scan_out" || rc.scan) && r_.chance(o == "out" ? 0.8 : 0.45)) {
+          out(name, o, S_REG);
+          any = true;
+        }
+      }
+      if (!any) out(name, "nout", S_REG);
+      // data inputs, connected once the logic exists
+      if (rc.set_reset) {
+        pending_.push_back({name, "set", 0});
+        pending_.push_back({name, "reset", 0});
+      } else {
+        pending_.push_back({name, "in", 0});
+        if (r_.chance(0.3)) pending_.push_back({name, "clk_enb", 0});
+      }
+      if (rc.scan) {
+        pending_.push_back({name, "scan_in", 1});
+        if (r_.chance(0.8)) pending_.push_back({name, "scan_enb", 0});
+        if (scan_clk_ >= 0 && r_.chance(0.8)) load(scan_clk_, name, "scan_clock");
+      }
+      int ck = clock_for_reg();
+      if (ck >= 0 && r_.chance(0.95)) load(ck, name, "m_clock");
+      if (s_clk_ >= 0 && r_.chance(0.5)) load(s_clk_, name, "s_clock");
+      if (rst_ >= 0 && (rc.needs_reset || r_.chance(0.2))) load(rst_, name, "p_reset");
+    }
+  }
+
+  void boxes(const std::vector<int>& idx) {
+    for (int b : idx) {
+      const ModDef& bb = d_.mods[size_t(b)];
+      std::string name = instance(b, "b");
+      for (const std::string& o : bb.outs)
+        if (r_.chance(0.85)) out(name, o, S_BB);
+      for (const std::string& in : bb.ins) pending_.push_back({name, in, 0});
+      if (!bb.clk.empty() && clk_ >= 0) load(clk_, name, bb.clk);
+      // pins of wide designs: tristate and bidirectional ones on buses, unused
+      // ones on any net, global ones on the supply
+      for (const std::string& t : bb.tss) drive(bus(0.6), name, t);
+      for (const std::string& t : bb.bis) {
+        if (r_.chance(0.7))
+          drive(bus(0.7), name, t);
+        else
+          out(name, t, S_BIDIR);
+      }
+      for (const std::string& t : bb.ncs)
+        if (r_.chance(0.7)) drive(pick(), name, t);
+      for (const std::string& t : bb.globs)
+        if (vdd_ >= 0) drive(vdd_, name, t);
+    }
+  }
+
+  int pad_class(int kind) const {
+    for (size_t i = 0; i < d_.mods.size(); ++i) {
+      const ModDef& m = d_.mods[i];
+      if (!(kind == 0 ? m.pad_in : kind == 1 ? m.pad_out : m.pad_bi).empty()) return int(i);
+    }
+    return -1;
+  }
+
+  // A bidirectional pad on `net`: its output read by logic, its data and
+  // enable driven late.
+  void bidir_pad(int net) {
+    std::string name = instance(pad_class(2), "pb");
+    drive(net, name, "PAD");
+    out(name, "Y", S_PAD);
+    pending_.push_back({name, "A", 0});
+    pending_.push_back({name, "OE", 0});
+  }
+
+  // Pads and bidirectional ports of the top module.
+  void pads() {
+    if (d_.f.pads && pad_class(0) >= 0) {
+      for (int i = 0, n = r_.range(1, 3); i < n; ++i) {
+        int pnet = input_port("pad_in[" + std::to_string(i) + "]");
+        std::string name = instance(pad_class(0), "pi");
+        load(pnet, name, "PAD");
+        out(name, "Y", S_PAD);
+      }
+    }
+    if (d_.f.bidir && pad_class(2) >= 0) {
+      for (int i = 0, n = r_.range(1, 3); i < n; ++i) {
+        std::string pn = "pad_io[" + std::to_string(i) + "]";
+        port(pn, "bidirect");
+        bool on_bus = wide(0.5);  // driven by buffers and sub-modules, read once closed
+        int net = on_bus ? bus(0) : new_net();
+        drive(net, "", pn);
+        if (r_.chance(0.85)) bidir_pad(net);
+        if (!on_bus && r_.chance(0.5)) pool_.push_back({net, S_BIDIR});  // the pad net read directly by logic
+      }
+    }
+    if (d_.f.pads && pad_class(1) >= 0) {
+      for (int i = 0, n = r_.range(1, 2); i < n; ++i) {
+        std::string pn = "pad_out[" + std::to_string(i) + "]";
+        port(pn, "output");
+        std::string name = instance(pad_class(1), "po");
+        load(out(name, "PAD", S_KINDS), "", pn);
+        pending_.push_back({name, "A", 0});
+      }
+    }
+  }
+
+  void constants() {
+    for (int i = 0, n = r_.chance(0.5) ? r_.range(1, 2) : 0; i < n; ++i) out(comp("high-", "c"), "out", S_CONST);
+    for (int i = 0, n = r_.chance(0.5) ? r_.range(1, 2) : 0; i < n; ++i) out(comp("low-", "c"), "nout", S_CONST);
+  }
+
+  void place_child(int idx) {
+    const ModDef& c = d_.mods[size_t(idx)];
+    std::string name = instance(idx, "u");
+    int prev = -1;
+    for (const std::string& in : c.ins) {
+      int src = (prev >= 0 && r_.chance(0.05)) ? prev : pick();
+      load(src, name, in);
+      prev = src;
+    }
+    if (!c.spare.empty() && r_.chance(0.5)) load(pick(), name, c.spare);
+    if (!c.clk.empty()) {
+      int ck = clock_for_reg();
+      if (ck >= 0) load(ck, name, c.clk);
+    }
+    if (!c.rst.empty() && rst_ >= 0) load(rst_, name, c.rst);
+    if (!c.scan_clk.empty() && scan_clk_ >= 0) load(scan_clk_, name, c.scan_clk);
+    if (!c.s_clk.empty() && s_clk_ >= 0) load(s_clk_, name, c.s_clk);
+    if (c.vdd && vdd_ >= 0) load(vdd_, name, "VDD");
+    if (!c.bidi.empty() && top_) {
+      std::string pn = "pad_sub[" + std::to_string(bidir_ports_++) + "]";
+      port(pn, "bidirect");
+      int net = out("", pn, S_KINDS);
+      drive(net, name, c.bidi);
+      if (r_.chance(0.3)) pool_.push_back({net, S_BIDIR});
+    }
+    if (!c.bio.empty() && r_.chance(0.8)) drive(pick(), name, c.bio);
+    bool dead = d_.f.dead && r_.chance(0.12);
+    for (const std::string& o : c.outs)
+      if (!dead && r_.chance(0.85)) out(name, o, S_SUB);
+    for (const std::string& t : c.tss)
+      if (!dead) drive(bus(0.6), name, t);
+  }
+
+  void ts_buf() {
+    std::string name = comp("ts_buf-", "t");
+    load(pick(), name, "in");
+    load(pick(), name, "nenb");
+    drive(bus(0.7), name, "out");
+  }
+
+  void bgate() {
+    if (clk_ < 0) return;
+    std::string name = comp("bgate--2", "k");
+    load(pick(), name, "enb");
+    load(clk_, name, "clock");
+    int o = out(name, "nout", S_KINDS);
+    if (r_.chance(0.75))
+      clocks_.push_back(o);
+    else
+      pool_.push_back({o, S_GATE});
+  }
+
+  void make_ports(const Plan& plan) {
+    bool bus_style = r_.chance(0.3);
+    if (plan.clock) {
+      static const char* const top_names[] = {"m_clock", "clk", "ck"};
+      static const char* const sub_names[] = {"clk", "m_clock", "ck", "clock"};
+      std::string cn = top_ ? top_names[r_.below(3)] : sub_names[r_.below(4)];
+      bool note = d_.f.clock_note && (top_ ? cn != "m_clock" : r_.chance(0.5));
+      clk_ = input_port(cn, note ? "clock" : "");
+      if (top_) {
+        clocks_.push_back(clk_);
+        if (r_.chance(0.4))  // a second clock domain
+          clocks_.push_back(input_port("clk2", d_.f.clock_note && r_.chance(0.5) ? "clock" : ""));
+      } else {
+        m_.clk = cn;
+        int ck = clk_;
+        if (r_.chance(0.15)) {  // a local clock buffer
+          std::string b = comp("ninv-", "g");
+          load(clk_, b, "in");
+          ck = out(b, "out", S_KINDS);
+        }
+        clocks_.push_back(ck);
+      }
+    }
+    if (plan.reset && top_) {
+      int style = d_.f.reset_tree ? r_.below(3) : 0;
+      rst_ = style == 0 ? input_port("p_reset") : inverted(input_port("rst_n"));
+      if (style == 2) {  // reset also from a test input, through an OR
+        int te = input_port("test_rst");
+        std::string g = comp("or--2", "g");
+        load(rst_, g, "in1");
+        load(te, g, "in2");
+        rst_ = out(g, "out", S_KINDS);
+      }
+    } else if (plan.reset) {
+      static const char* const names[] = {"rst", "p_reset", "reset"};
+      m_.rst = names[r_.below(3)];
+      rst_ = input_port(m_.rst);
+      if (d_.f.reset_tree && r_.chance(0.3)) rst_ = inverted(rst_);  // active low inside
+    }
+    if (plan.scan_clk) scan_clk_ = input_port(m_.scan_clk = "scan_clock");
+    if (plan.s_clk) s_clk_ = input_port(m_.s_clk = "s_clock");
+    if (top_ ? d_.f.vdd : plan.vdd) {
+      port("VDD", top_ && d_.f.vdd_input ? "input" : "global");
+      vdd_ = out("", "VDD", S_SUPPLY);
+      m_.vdd = !top_;
+      if (top_ && r_.chance(0.8)) {
+        port("VSS", d_.f.vdd_input && r_.chance(0.5) ? "input" : "global");
+        vss_ = out("", "VSS", S_SUPPLY);
+      }
+    }
+    if (top_ && d_.f.scan && r_.chance(0.7)) pool_.push_back({input_port("scan_enb"), S_IN});
+    if (!top_ && plan.bidi_port && pad_class(2) >= 0) {
+      port("pio", "bidirect");
+      bidir_pad(out("", "pio", S_KINDS));
+      m_.bidi = "pio";
+    }
+    if (!top_ && d_.f.spare && r_.chance(0.3)) port(m_.spare = "spare", "input");
+    if (!top_ && wide(0.4)) port(m_.bio = bait_or("bio", false), "bidirect");
+    for (int i = 0; i < plan.n_ins; ++i) {
+      std::string k = std::to_string(i);
+      std::string n = top_ ? (bus_style ? "din[" + k + "]" : "in_" + k) : (bus_style ? "a[" + k + "]" : "i" + k);
+      n = bait_or(n, false);
+      pool_.push_back({input_port(n), S_IN});
+      if (!top_) m_.ins.push_back(n);
+    }
+    if (clk_ >= 0 && d_.f.clock_data && r_.chance(0.3)) pool_.push_back({clk_, S_CLK});
+    if (clk_ >= 0 && r_.chance(0.2)) {  // an inverted clock for some registers
+      int ic = inverter(clk_);
+      if (ic >= 0) {
+        pool_.pop_back();
+        clocks_.push_back(ic);
+      }
+    }
+  }
+
+  void outputs(const Plan& plan) {
+    bool bus_style = r_.chance(0.3);
+    std::vector<int> used_src;
+    for (int i = 0; i < plan.n_outs; ++i) {
+      std::string k = std::to_string(i);
+      std::string n = top_ ? (bus_style ? "dout[" + k + "]" : "out_" + k) : (bus_style ? "y[" + k + "]" : "o" + k);
+      n = bait_or(n, false);
+      port(n, "output");
+      if (!top_) m_.outs.push_back(n);
+      int src;
+      if (!used_src.empty() && r_.chance(0.08)) {
+        src = r_.pick(used_src);  // two output ports on one net
+      } else {
+        src = pick();
+        if (r_.chance(0.25)) {
+          int inv = inverter(src);
+          if (inv >= 0) src = inv;
+        }
+      }
+      load(src, "", n);
+      used_src.push_back(src);
+    }
+  }
+
+ public:
+  void build(const Plan& plan) {
+    make_ports(plan);
+    if (top_) pads();
+    constants();
+    if (pool_.empty()) out(comp("high-", "c"), "out", S_CONST);  // a module without data inputs
+    registers(plan.n_regs);
+    boxes(plan.boxes);
+
+    // the combinational body, sub-modules placed in between
+    std::vector<int> steps(size_t(plan.n_gates), -1);  // -1 gate step, otherwise a child index
+    steps.insert(steps.end(), plan.children.begin(), plan.children.end());
+    r_.shuffle(steps);
+    for (int s : steps) {
+      if (s >= 0) {
+        place_child(s);
+        continue;
+      }
+      int a = r_.below(100);
+      if (a < 52) {
+        gate();
+      } else if (a < 72) {
+        inverter_chain();
+      } else if (a < 76) {
+        std::string b = comp("ninv-", "g");
+        load(pick(), b, "in");
+        out(b, "out", S_GATE);
+      } else if (a < 88 && d_.f.tristate) {
+        ts_buf();
+      } else if (a < 91 && d_.f.bgate) {
+        bgate();
+      } else {
+        gate();
+      }
+      if (!open_buses_.empty() && r_.chance(0.25)) close_bus(size_t(r_.below(int(open_buses_.size()))));
+    }
+
+    // a tristate port takes a bus nobody inside reads combinationally (in wide
+    // designs, now and then a register reads it)
+    for (int t = 0; plan.ts_port && t < plan.n_ts; ++t) {
+      if (open_buses_.empty())
+        for (int i = 0, n = r_.range(1, 2); i < n; ++i) ts_buf();
+      int bus = open_buses_.back();
+      open_buses_.pop_back();
+      std::string pn = t == 0 ? "t0" : "tb" + std::to_string(t);
+      port(pn, "tristate");
+      m_.tss.push_back(pn);
+      load(bus, "", pn);
+      if (wide(0.4)) {
+        std::string r = comp("reg-1", "r");
+        load(bus, r, "in");
+        out(r, "out", S_REG);
+        if (int ck = clock_for_reg(); ck >= 0) load(ck, r, "m_clock");
+      }
+    }
+    while (!open_buses_.empty()) close_bus(0);
+
+    // an inverter between a bidirectional net and a bidirect top port
+    if (top_ && d_.f.bidir_inv) {
+      std::vector<int> bi;
       for (const Sig& s : pool_)
-        if (s.kind == S_REG) so.push_back(s.net);
-      if (!so.empty() && r_.chance(0.6)) src = r_.pick(so);
+        if (s.kind == S_BIDIR) bi.push_back(s.net);
+      int src = bi.empty() ? pick() : r_.pick(bi);
+      std::string iv = comp("inv-", "g");
+      load(src, iv, "in");
+      port("pad_inv", "bidirect");
+      drive(out(iv, "nout", S_KINDS), "", "pad_inv");
     }
-    if (p.pin == "OE" && vss_ >= 0 && r_.chance(0.3)) src = vss_;
-    load(src, p.inst, p.pin);
-  }
-  outputs(plan);
+    // cells declared and never connected
+    if (d_.f.floating && r_.chance(0.3)) {
+      static const char* const cls[] = {"inv-", "and--2", "reg-1", "nor--3"};
+      comp(cls[r_.below(4)], "f");
+    }
 
-  // more outputs for logic nobody reads, so that it is observed
-  if (top_ || r_.chance(0.5)) {
-    int extra = 0;
-    for (size_t i = 0; i < pool_.size() && extra < 12; ++i) {
-      int net = pool_[i].net;
-      if (loads_[size_t(net)] != 0 || pool_[i].kind == S_IN || pool_[i].kind == S_SUPPLY) continue;
-      if (!r_.chance(top_ ? 0.7 : 0.4)) continue;
-      std::string n = top_ ? "obs_" + std::to_string(extra) : "q" + std::to_string(extra);
-      port(n, "output");
-      if (!top_) m_.outs.push_back(n);
-      load(net, "", n);
-      ++extra;
+    // late inputs: registers, black boxes, pads
+    for (const Pending& p : pending_) {
+      int src = pick();
+      if (p.kind == 1) {  // scan chains prefer scan outputs
+        std::vector<int> so;
+        for (const Sig& s : pool_)
+          if (s.kind == S_REG) so.push_back(s.net);
+        if (!so.empty() && r_.chance(0.6)) src = r_.pick(so);
+      }
+      if (p.pin == "OE" && vss_ >= 0 && r_.chance(0.3)) src = vss_;
+      load(src, p.inst, p.pin);
     }
-  }
-  // feed-through and constant outputs
-  if (d_.f.multi_form && !top_ && r_.chance(0.3) && !m_.ins.empty()) {
-    int src = -1;
-    for (size_t i = 0; i < m_.nets.size(); ++i)
-      for (const Term& t : m_.nets[i].terms)
-        if (t.inst.empty() && t.pin == m_.ins[0]) src = int(i);
-    if (src >= 0) {
-      port("thru", "output");
-      m_.outs.push_back("thru");
-      load(src, "", "thru");
+    outputs(plan);
+
+    // more outputs for logic nobody reads, so that it is observed
+    if (top_ || r_.chance(0.5)) {
+      int extra = 0;
+      for (size_t i = 0; i < pool_.size() && extra < 12; ++i) {
+        int net = pool_[i].net;
+        if (loads_[size_t(net)] != 0 || pool_[i].kind == S_IN || pool_[i].kind == S_SUPPLY) continue;
+        if (!r_.chance(top_ ? 0.7 : 0.4)) continue;
+        std::string n = top_ ? "obs_" + std::to_string(extra) : "q" + std::to_string(extra);
+        port(n, "output");
+        if (!top_) m_.outs.push_back(n);
+        load(net, "", n);
+        ++extra;
+      }
     }
-  }
-  if (d_.f.multi_form && r_.chance(0.3)) {
-    for (const Sig& s : pool_) {
-      if (s.kind != S_CONST) continue;
-      std::string n = top_ ? "const_out" : "k0";
-      if (taken(n)) break;
-      port(n, "output");
-      if (!top_) m_.outs.push_back(n);
-      load(s.net, "", n);
-      break;
+    // feed-through and constant outputs
+    if (d_.f.multi_form && !top_ && r_.chance(0.3) && !m_.ins.empty()) {
+      int src = -1;
+      for (size_t i = 0; i < m_.nets.size(); ++i)
+        for (const Term& t : m_.nets[i].terms)
+          if (t.inst.empty() && t.pin == m_.ins[0]) src = int(i);
+      if (src >= 0) {
+        port("thru", "output");
+        m_.outs.push_back("thru");
+        load(src, "", "thru");
+      }
     }
+    if (d_.f.multi_form && r_.chance(0.3)) {
+      for (const Sig& s : pool_) {
+        if (s.kind != S_CONST) continue;
+        std::string n = top_ ? "const_out" : "k0";
+        if (taken(n)) break;
+        port(n, "output");
+        if (!top_) m_.outs.push_back(n);
+        load(s.net, "", n);
+        break;
+      }
+    }
+    m_.cells = cells_;
+    m_.invs = invs_;
+    // drop nets without terminals (never made) and shuffle terminal order
+    for (NetDef& n : m_.nets) r_.shuffle(n.terms);
+    r_.shuffle(m_.nets);
+    r_.shuffle(m_.ports);
   }
-  m_.cells = cells_;
-  m_.invs = invs_;
-  // drop nets without terminals (never made) and shuffle terminal order
-  for (NetDef& n : m_.nets) r_.shuffle(n.terms);
-  r_.shuffle(m_.nets);
-  r_.shuffle(m_.ports);
-}
+};
 
 // ---- the whole design -----------------------------------------------------
 
@@ -930,238 +838,218 @@ class Generator {
       : r_{p.seed * 0x2545f4914f6cdd1dULL + 0x1234567ULL}, lay_{p.seed * 0x9e3779b97f4a7c15ULL + 0x7654321ULL} {
     d_.p = p;
   }
-  Design& run();
 
  private:
   Rng r_;
   Rng lay_;  // folders and class names
   Design d_;
   int counter_ = 0;
-  std::string class_word(Place place, int n);
-  void features();
-  void pcd_cells();
-  void bait_class_names();
+  bool wide(double p) { return d_.f.wide && r_.chance(p); }
+  // The name of the n-th module class.
+  std::string class_word(Place place, int n) {
+    std::string k = std::to_string(n);
+    if (!d_.f.odd_classes || lay_.chance(0.4)) return (place == WORK ? "m" : "ro") + k;
+    static const char* const styles[] = {"blk-", "m--", "core[", "m\xc3\xb3" "dulo", "Alu_"};
+    std::string st = styles[lay_.below(5)];
+    return st + k + (st == "core[" ? "]" : "");
+  }
+
+  void features() {
+    Features& f = d_.f;
+    int k = 0;  // the last three come from the layout stream, and first
+  #define X(name, p, needs) if (++k > 25) f.name = f.needs && lay_.chance(p);
+    VORQ_FEATURES(X)
+  #undef X
+    k = 0;
+  #define X(name, p, needs) if (++k <= 25) f.name = f.needs && r_.chance(p);
+    VORQ_FEATURES(X)
+  #undef X
+    Rng w{d_.p.seed * 0xd1342543de82ef95ULL + 0x51ULL};  // its own stream: other seeds keep their designs
+    f.wide = d_.p.wide || w.chance(kWideShare);
+  }
+
+  ModDef& pcd_cell(const std::string& name, std::vector<PortDef> ports) {
+    d_.mods.emplace_back();
+    ModDef& m = d_.mods.back();
+    m.name = name;
+    m.pcd = true;
+    m.place = LIB;
+    m.cells = 1;
+    m.ports = std::move(ports);
+    return m;
+  }
+
+  void pcd_cells() {
+    if (d_.f.pads || d_.f.bidir) {
+      ModDef& in = pcd_cell("PADIN", {{"PAD", "input", ""}, {"Y", "output", ""}});
+      in.pad_in = "PAD";
+      in.outs = {"Y"};
+      ModDef& out = pcd_cell("PADOUT", {{"PAD", "output", ""}, {"A", "input", ""}});
+      out.pad_out = "PAD";
+      out.ins = {"A"};
+      ModDef& bi =
+          pcd_cell("PADBI", {{"PAD", "bidirect", ""}, {"A", "input", ""}, {"OE", "input", ""}, {"Y", "output", ""}});
+      bi.pcd_head = "\tarea\t120";
+      bi.pad_bi = "PAD";
+      bi.ins = {"A", "OE"};
+      bi.outs = {"Y"};
+    }
+    if (!d_.f.pcd) return;
+    for (int i = 0, n = r_.range(1, 3); i < n; ++i) {
+      ModDef& bb = pcd_cell("BBOX" + std::to_string(i), {});
+      if (r_.chance(0.5)) bb.pcd_head += "\tarea\t" + std::to_string(r_.range(10, 5000));
+      if (r_.chance(0.3)) bb.pcd_head += "\tcell_name\tbb_cell" + std::to_string(i);
+      if (r_.chance(0.2)) bb.pcd_head += "\tpower\t0.5";
+      if (r_.chance(0.2)) bb.pcd_head += "\tgates\t.25";
+      if (r_.chance(0.5)) {
+        bb.clk = "CLK";
+        bb.ports.push_back({"CLK", "input", ""});
+      }
+      for (int k = 0, m = r_.range(1, 4); k < m; ++k) {
+        std::string p = "D[" + std::to_string(k) + "]";
+        bb.ports.push_back({p, "input", ""});
+        bb.ins.push_back(p);
+        if (r_.chance(0.2)) bb.pcd_load[p] = "0.5";
+      }
+      for (int k = 0, m = r_.range(1, 3); k < m; ++k) {
+        std::string p = "Q[" + std::to_string(k) + "]";
+        bb.ports.push_back({p, "output", ""});
+        bb.outs.push_back(p);
+      }
+      // wide designs: pins of the other directions
+      static const char* const dirs[] = {"output-connected", "input-connected",    "tristate",
+                                         "tristate_connected", "bidirect",          "bidirect_connected",
+                                         "unused",             "unused-connected",  "global"};
+      for (int k = 0; k < 9; ++k) {
+        if (!wide(0.4)) continue;
+        std::string p = "E" + std::to_string(k);
+        bb.ports.push_back({p, dirs[k], ""});
+        (k == 0 ? bb.outs : k == 1 ? bb.ins : k < 4 ? bb.tss : k < 6 ? bb.bis : k < 8 ? bb.ncs : bb.globs).push_back(p);
+      }
+      r_.shuffle(bb.ports);
+    }
+  }
+
+  // Builds one module from the classes below it; returns its index.
   int module(int level, Place place, long budget, const std::vector<int>& below_w,
-             const std::vector<int>& below_r, bool is_top);
-};
-
-// The name of the n-th module class.
-std::string Generator::class_word(Place place, int n) {
-  std::string k = std::to_string(n);
-  if (!d_.f.odd_classes || lay_.chance(0.4)) return (place == WORK ? "m" : "ro") + k;
-  static const char* const styles[] = {"blk-", "m--", "core[", "m\xc3\xb3" "dulo", "Alu_"};
-  std::string st = styles[lay_.below(5)];
-  return st + k + (st == "core[" ? "]" : "");
-}
-
-void Generator::features() {
-  Features& f = d_.f;
-  f.multi_dirs = lay_.chance(0.3);
-  f.decoys = lay_.chance(0.25);
-  f.odd_classes = lay_.chance(0.3);
-  auto on = [&](double p) { return r_.chance(p); };
-  f.ro = on(0.6);
-  f.pcd = on(0.7);
-  f.pads = on(0.5);
-  f.bidir = on(0.45);
-  f.tristate = on(0.6);
-  f.ts_ports = f.tristate && on(0.5);
-  f.vdd = on(0.6);
-  f.vdd_input = f.vdd && on(0.3);
-  f.vdd_sub = f.vdd && on(0.3);
-  f.scan = on(0.5);
-  f.s_clock = on(0.3);
-  f.bgate = on(0.4);
-  f.bait = on(0.35);
-  f.messy = on(0.3);
-  f.spare = on(0.4);
-  f.dead = on(0.25);
-  f.ro_child = f.ro && on(0.3);
-  f.clock_note = on(0.5);
-  f.reset_tree = on(0.6);
-  f.odd_names = on(0.3);
-  f.floating = on(0.3);
-  f.clock_data = on(0.15);
-  f.multi_form = on(0.4);
-  f.bidir_sub = f.bidir && on(0.12);
-  f.bidir_inv = f.bidir && on(0.3);
-}
-
-void Generator::pcd_cells() {
-  if (d_.f.pads || d_.f.bidir) {
-    ModDef in;
-    in.name = "PADIN";
-    in.pcd = true;
-    in.place = LIB;
-    in.ports = {{"PAD", "input", ""}, {"Y", "output", ""}};
-    in.pad_in = "PAD";
-    in.outs = {"Y"};
-    in.cells = 1;
-    d_.mods.push_back(in);
-    ModDef out;
-    out.name = "PADOUT";
-    out.pcd = true;
-    out.place = LIB;
-    out.ports = {{"PAD", "output", ""}, {"A", "input", ""}};
-    out.pad_out = "PAD";
-    out.ins = {"A"};
-    out.cells = 1;
-    d_.mods.push_back(out);
-    ModDef bi;
-    bi.name = "PADBI";
-    bi.pcd = true;
-    bi.place = LIB;
-    bi.pcd_head = "\tarea\t120";
-    bi.ports = {{"PAD", "bidirect", ""}, {"A", "input", ""}, {"OE", "input", ""}, {"Y", "output", ""}};
-    bi.pad_bi = "PAD";
-    bi.ins = {"A", "OE"};
-    bi.outs = {"Y"};
-    bi.cells = 1;
-    d_.mods.push_back(bi);
-  }
-  if (!d_.f.pcd) return;
-  for (int i = 0, n = r_.range(1, 3); i < n; ++i) {
-    ModDef bb;
-    bb.name = "BBOX" + std::to_string(i);
-    bb.pcd = true;
-    bb.place = LIB;
-    bb.cells = 1;
-    if (r_.chance(0.5)) bb.pcd_head += "\tarea\t" + std::to_string(r_.range(10, 5000));
-    if (r_.chance(0.3)) bb.pcd_head += "\tcell_name\tbb_cell" + std::to_string(i);
-    if (r_.chance(0.2)) bb.pcd_head += "\tpower\t0.5";
-    if (r_.chance(0.2)) bb.pcd_head += "\tgates\t.25";
-    if (r_.chance(0.5)) {
-      bb.clk = "CLK";
-      bb.ports.push_back({"CLK", "input", ""});
-    }
-    for (int k = 0, m = r_.range(1, 4); k < m; ++k) {
-      std::string p = "D[" + std::to_string(k) + "]";
-      bb.ports.push_back({p, "input", ""});
-      bb.ins.push_back(p);
-      if (r_.chance(0.2)) bb.pcd_load[p] = "0.5";
-    }
-    for (int k = 0, m = r_.range(1, 3); k < m; ++k) {
-      std::string p = "Q[" + std::to_string(k) + "]";
-      bb.ports.push_back({p, "output", ""});
-      bb.outs.push_back(p);
-    }
-    r_.shuffle(bb.ports);
-    d_.mods.push_back(bb);
-  }
-}
-
-// Builds one module from the classes below it; returns its index.
-int Generator::module(int level, Place place, long budget, const std::vector<int>& below_w,
-                      const std::vector<int>& below_r, bool is_top) {
-  ModDef m;
-  m.level = level;
-  m.place = place;
-  m.name = is_top ? "top" : class_word(place, ++counter_);
-  if (d_.f.multi_dirs && lay_.chance(0.4)) m.dir = 1;
-  Plan plan;
-  std::vector<int> boxes;
-  for (size_t i = 0; i < d_.mods.size(); ++i)
-    if (d_.mods[i].pcd && d_.mods[i].pad_in.empty() && d_.mods[i].pad_out.empty() && d_.mods[i].pad_bi.empty())
-      boxes.push_back(int(i));
-  // children within the budget; one class repeated
-  long left = budget;
-  std::vector<int> cand;
-  for (int i : below_w) cand.push_back(i);
-  for (int i : below_r) cand.push_back(i);
-  if (place == LIB && !d_.f.ro_child) {
-    cand = below_r;
-  }
-  if (!cand.empty()) {
-    int n = is_top ? r_.range(2, 5) : r_.range(1, 3);
-    std::vector<int> next_level;  // classes one level down make the hierarchy deep
-    for (int i : cand)
-      if (d_.mods[size_t(i)].level == level + 1) next_level.push_back(i);
-    for (int k = 0; k < n; ++k) {
-      int c = (!next_level.empty() && (k == 0 || r_.chance(0.5))) ? r_.pick(next_level) : r_.pick(cand);
-      if (d_.mods[size_t(c)].cells > left && !plan.children.empty()) continue;
+                        const std::vector<int>& below_r, bool is_top) {
+    ModDef m;
+    m.level = level;
+    m.place = place;
+    m.name = is_top ? "top" : class_word(place, ++counter_);
+    if (d_.f.multi_dirs && lay_.chance(0.4)) m.dir = 1;
+    Plan plan;
+    std::vector<int> boxes;
+    for (size_t i = 0; i < d_.mods.size(); ++i)
+      if (d_.mods[i].pcd && d_.mods[i].pad_in.empty() && d_.mods[i].pad_out.empty() && d_.mods[i].pad_bi.empty())
+        boxes.push_back(int(i));
+    // children within the budget; one class repeated
+    long left = budget;
+    std::vector<int> cand = below_r;
+    if (place == WORK || d_.f.ro_child) cand.insert(cand.begin(), below_w.begin(), below_w.end());
+    auto add = [&](int c) {
       plan.children.push_back(c);
       left -= d_.mods[size_t(c)].cells;
-      if (r_.chance(0.4) && d_.mods[size_t(c)].cells <= left) {  // several instances of one class
-        plan.children.push_back(c);
-        left -= d_.mods[size_t(c)].cells;
+    };
+    if (!cand.empty()) {
+      int n = is_top ? r_.range(2, 5) : r_.range(1, 3);
+      std::vector<int> next_level;  // classes one level down make the hierarchy deep
+      for (int i : cand)
+        if (d_.mods[size_t(i)].level == level + 1) next_level.push_back(i);
+      for (int k = 0; k < n; ++k) {
+        int c = (!next_level.empty() && (k == 0 || r_.chance(0.5))) ? r_.pick(next_level) : r_.pick(cand);
+        if (d_.mods[size_t(c)].cells > left && !plan.children.empty()) continue;
+        add(c);
+        if (r_.chance(0.4) && d_.mods[size_t(c)].cells <= left) add(c);  // several instances of one class
+        if (wide(0.4))  // many of them
+          for (int j = r_.range(3, 14); j > 0 && d_.mods[size_t(c)].cells <= left; --j) add(c);
       }
     }
-  }
-  if (!boxes.empty() && r_.chance(is_top ? 0.8 : 0.3))
-    for (int k = 0, n = r_.range(1, 2); k < n; ++k) plan.boxes.push_back(r_.pick(boxes));
-  plan.n_gates = int(std::max<long>(3, std::min<long>(left, is_top ? 60 : 30)));
-  plan.n_gates = r_.range(std::max(3, plan.n_gates / 2), plan.n_gates);
-  plan.n_regs = r_.chance(is_top ? 0.8 : 0.5) ? r_.range(1, is_top ? 6 : 4) : 0;
-  bool kid_clk = false, kid_rst = false, kid_scan = false, kid_s = false, kid_vdd = false;
-  for (int c : plan.children) {
-    const ModDef& k = d_.mods[size_t(c)];
-    kid_clk |= !k.clk.empty();
-    kid_rst |= !k.rst.empty();
-    kid_scan |= !k.scan_clk.empty();
-    kid_s |= !k.s_clk.empty();
-    kid_vdd |= k.vdd;
-  }
-  for (int b : plan.boxes) kid_clk |= !d_.mods[size_t(b)].clk.empty();
-  plan.clock = plan.n_regs > 0 || kid_clk || (d_.f.bgate && r_.chance(0.3)) || r_.chance(0.1);
-  plan.reset = plan.clock && (plan.n_regs > 0 || kid_rst) && r_.chance(0.8);
-  plan.reset |= kid_rst && plan.clock;
-  plan.scan_clk = d_.f.scan && plan.clock && (kid_scan || (plan.n_regs > 0 && r_.chance(0.7)));
-  plan.s_clk = d_.f.s_clock && plan.clock && (kid_s || r_.chance(0.5));
-  plan.vdd = kid_vdd || (d_.f.vdd_sub && place == WORK && r_.chance(0.4));
-  plan.n_ins = is_top ? r_.range(2, 8) : r_.range(1, 6);
-  plan.n_outs = is_top ? r_.range(1, 6) : r_.range(1, 4);
-  plan.ts_port = !is_top && d_.f.ts_ports && place == WORK && r_.chance(0.4);
-  plan.bidi_port = level == 1 && place == WORK && d_.f.bidir_sub && r_.chance(0.5);
+    if (!boxes.empty() && r_.chance(is_top ? 0.8 : 0.3))
+      for (int k = 0, n = r_.range(1, 2); k < n; ++k) plan.boxes.push_back(r_.pick(boxes));
+    plan.n_gates = int(std::max<long>(3, std::min<long>(left, is_top ? 60 : 30)));
+    plan.n_gates = r_.range(std::max(3, plan.n_gates / 2), plan.n_gates);
+    if (d_.f.wide) plan.n_gates = r_.range(50, 130);
+    plan.n_regs = r_.chance(is_top ? 0.8 : 0.5) ? r_.range(1, is_top ? 6 : 4) : 0;
+    bool kid_clk = false, kid_rst = false, kid_scan = false, kid_s = false, kid_vdd = false;
+    for (int c : plan.children) {
+      const ModDef& k = d_.mods[size_t(c)];
+      kid_clk |= !k.clk.empty();
+      kid_rst |= !k.rst.empty();
+      kid_scan |= !k.scan_clk.empty();
+      kid_s |= !k.s_clk.empty();
+      kid_vdd |= k.vdd;
+    }
+    for (int b : plan.boxes) kid_clk |= !d_.mods[size_t(b)].clk.empty();
+    plan.clock = plan.n_regs > 0 || kid_clk || (d_.f.bgate && r_.chance(0.3)) || r_.chance(0.1);
+    plan.reset = plan.clock && (plan.n_regs > 0 || kid_rst) && r_.chance(0.8);
+    plan.reset |= kid_rst && plan.clock;
+    plan.scan_clk = d_.f.scan && plan.clock && (kid_scan || (plan.n_regs > 0 && r_.chance(0.7)));
+    plan.s_clk = d_.f.s_clock && plan.clock && (kid_s || r_.chance(0.5));
+    plan.vdd = kid_vdd || (d_.f.vdd_sub && place == WORK && r_.chance(0.4));
+    plan.n_ins = is_top ? r_.range(2, 8) : r_.range(1, 6);
+    plan.n_outs = is_top ? r_.range(1, 6) : r_.range(1, 4);
+    plan.ts_port = (!is_top || d_.f.wide) && d_.f.ts_ports && place == WORK && r_.chance(d_.f.wide ? 0.7 : 0.4);
+    if (d_.f.wide) plan.n_ts = r_.range(1, 3);
+    plan.bidi_port = level == 1 && place == WORK && d_.f.bidir_sub && r_.chance(0.5);
 
-  d_.mods.push_back(m);
-  int idx = int(d_.mods.size()) - 1;
-  Builder b(d_, r_, d_.mods[size_t(idx)], is_top);
-  b.build(plan);
-  return idx;
-}
-
-Design& Generator::run() {
-  features();
-  pcd_cells();
-  int depth = d_.p.depth >= 0 ? d_.p.depth : r_.range(1, 5);
-  long target = d_.p.cells > 0 ? d_.p.cells : r_.range(60, 500);
-  std::vector<int> below_w, below_r;
-  for (int level = depth; level >= 1; --level) {
-    long budget = std::max<long>(8, target / (4L << (level - 1)));
-    int n_w = r_.range(1, 3);
-    int n_r = d_.f.ro ? (r_.chance(0.6) ? 1 : 0) : 0;
-    std::vector<int> made_w, made_r;
-    for (int i = 0; i < n_w; ++i) made_w.push_back(module(level, WORK, budget, below_w, below_r, false));
-    for (int i = 0; i < n_r; ++i) made_r.push_back(module(level, LIB, budget, below_w, below_r, false));
-    for (int i : made_w) below_w.push_back(i);
-    for (int i : made_r) below_r.push_back(i);
+    d_.mods.push_back(m);
+    int idx = int(d_.mods.size()) - 1;
+    Builder b(d_, r_, d_.mods[size_t(idx)], is_top);
+    b.build(plan);
+    return idx;
   }
-  module(0, WORK, target, below_w, below_r, true);
-  if (d_.f.bait) bait_class_names();
-  return d_;
-}
 
-// A black box or read-only module takes the name that the first renamed copy
-// of a writable class would get ("m3-1").
-void Generator::bait_class_names() {
-  std::vector<int> writable, fixed;
-  std::vector<bool> used = d_.reachable();
-  for (size_t i = 0; i + 1 < d_.mods.size(); ++i) {
-    const ModDef& m = d_.mods[i];
-    if (!used[i]) continue;
-    if (!m.pcd && m.place == WORK) writable.push_back(int(i));
-    bool pad = !m.pad_in.empty() || !m.pad_out.empty() || !m.pad_bi.empty();
-    if (m.place == LIB && !pad) fixed.push_back(int(i));
+ public:
+  Design& run() {
+    features();
+    if (d_.f.wide) {  // buses, pads and boxes everywhere; no pads inside copies
+      d_.f.tristate = d_.f.ts_ports = d_.f.pcd = d_.f.bidir = true;  // (vorq would copy the input)
+      d_.f.bidir_sub = false;
+    }
+    pcd_cells();
+    int depth = d_.p.depth >= 0 ? d_.p.depth : r_.range(1, 5);
+    long target = d_.p.cells > 0 ? d_.p.cells : r_.range(60, 500);
+    if (d_.f.wide && d_.p.cells <= 0) target = r_.range(2000, 7000);
+    if (d_.f.wide && d_.p.depth < 0) depth = std::max(depth, 2);
+    std::vector<int> below_w, below_r;
+    for (int level = depth; level >= 1; --level) {
+      long budget = std::max<long>(8, target / (4L << (level - 1)));
+      int n_w = r_.range(1, 3);
+      int n_r = d_.f.ro ? (r_.chance(0.6) ? 1 : 0) : 0;
+      std::vector<int> made_w, made_r;
+      for (int i = 0; i < n_w; ++i) made_w.push_back(module(level, WORK, budget, below_w, below_r, false));
+      for (int i = 0; i < n_r; ++i) made_r.push_back(module(level, LIB, budget, below_w, below_r, false));
+      for (int i : made_w) below_w.push_back(i);
+      for (int i : made_r) below_r.push_back(i);
+    }
+    module(0, WORK, target, below_w, below_r, true);
+    if (d_.f.bait) bait_class_names();
+    return d_;
   }
-  if (writable.empty() || fixed.empty()) return;
-  ModDef& x = d_.mods[size_t(r_.pick(fixed))];
-  std::string name = d_.mods[size_t(r_.pick(writable))].name + "-" + std::to_string(r_.range(1, 2));
-  if (d_.find(name) >= 0) return;
-  for (ModDef& o : d_.mods)
-    for (CompDef& c : o.comps)
-      if (c.cls == x.name) c.cls = name;
-  x.name = name;
-}
+
+  // A black box or read-only module takes the name that the first renamed copy
+  // of a writable class would get ("m3-1").
+  void bait_class_names() {
+    std::vector<int> writable, fixed;
+    std::vector<bool> used = d_.reachable();
+    for (size_t i = 0; i + 1 < d_.mods.size(); ++i) {
+      const ModDef& m = d_.mods[i];
+      if (!used[i]) continue;
+      if (!m.pcd && m.place == WORK) writable.push_back(int(i));
+      bool pad = !m.pad_in.empty() || !m.pad_out.empty() || !m.pad_bi.empty();
+      if (m.place == LIB && !pad) fixed.push_back(int(i));
+    }
+    if (writable.empty() || fixed.empty()) return;
+    ModDef& x = d_.mods[size_t(r_.pick(fixed))];
+    std::string name = d_.mods[size_t(r_.pick(writable))].name + "-" + std::to_string(r_.range(1, 2));
+    if (d_.find(name) >= 0) return;
+    for (ModDef& o : d_.mods)
+      for (CompDef& c : o.comps)
+        if (c.cls == x.name) c.cls = name;
+    x.name = name;
+  }
+};
 
 // ---- validity check of the expanded design --------------------------------
 
@@ -1193,6 +1081,10 @@ class Checker {
   int slot() {
     parent_.push_back(int(parent_.size()));
     return int(parent_.size()) - 1;
+  }
+  bool fail(const std::string& what) {
+    problem_ = what;
+    return false;
   }
 };
 
@@ -1268,10 +1160,8 @@ bool Checker::run(long* cells, long* invs) {
     }
     std::map<std::string, int> comp_idx;
     for (size_t i = 0; i < m.comps.size(); ++i) {
-      if (comp_idx.count(m.comps[i].name) || port_dir.count(m.comps[i].name)) {
-        problem_ = m.name + ": name " + m.comps[i].name + " declared twice";
-        return false;
-      }
+      if (comp_idx.count(m.comps[i].name) || port_dir.count(m.comps[i].name))
+        return fail(m.name + ": name " + m.comps[i].name + " declared twice");
       comp_idx[m.comps[i].name] = int(i);
     }
     std::map<std::string, std::map<std::string, int>> child_ports;  // inst -> pin -> slot
@@ -1283,35 +1173,21 @@ bool Checker::run(long* cells, long* invs) {
       for (const Term& t : n.terms) {
         if (t.inst.empty()) {
           auto pd = port_dir.find(t.pin);
-          if (pd == port_dir.end()) {
-            problem_ = m.name + ": undeclared port " + t.pin;
-            return false;
-          }
-          if (is_top) {
-            int dir = pd->second;
-            if (dir == 0 || dir == 4) uses_[size_t(s)].push_back({true, false, false});
-            if (dir == 3) uses_[size_t(s)].push_back({true, false, true});
-            if (dir == 1 || dir == 2) uses_[size_t(s)].push_back({false, false, false});
-          } else {
-            auto o = it.ports.find(t.pin);
-            if (o != it.ports.end()) unite(s, o->second);
-            else if (pd->second == 0 || pd->second == 4) {
-              // input not connected by the parent: nothing drives it
-              uses_[size_t(s)].push_back({false, false, false});
-              uses_[size_t(s)].back().driver = false;
-            }
-          }
+          if (pd == port_dir.end()) return fail(m.name + ": undeclared port " + t.pin);
+          int dir = pd->second;
+          auto o = it.ports.find(t.pin);
+          if (is_top)  // inputs and globals drive, bidirectional ports drive and load
+            uses_[size_t(s)].push_back({dir != 1 && dir != 2, false, dir == 3});
+          else if (o != it.ports.end())
+            unite(s, o->second);
+          else if (dir == 0 || dir == 4)  // an input not connected by the parent: nothing drives it
+            uses_[size_t(s)].push_back({false, false, false});
           continue;
         }
         auto ci = comp_idx.find(t.inst);
-        if (ci == comp_idx.end()) {
-          problem_ = m.name + ": undeclared instance " + t.inst;
-          return false;
-        }
-        if (++pin_seen[t.inst + "." + t.pin] > 1) {
-          problem_ = m.name + ": pin " + t.inst + "." + t.pin + " on two nets";
-          return false;
-        }
+        if (ci == comp_idx.end()) return fail(m.name + ": undeclared instance " + t.inst);
+        if (++pin_seen[t.inst + "." + t.pin] > 1)
+          return fail(m.name + ": pin " + t.inst + "." + t.pin + " on two nets");
         const CompDef& c = m.comps[size_t(ci->second)];
         int mi = d_.find(c.cls);
         if (mi >= 0) {
@@ -1319,23 +1195,18 @@ bool Checker::run(long* cells, long* invs) {
           const PortDef* pd = nullptr;
           for (const PortDef& p : cm.ports)
             if (p.name == t.pin) pd = &p;
-          if (!pd) {
-            problem_ = m.name + ": " + c.cls + " has no port " + t.pin;
-            return false;
-          }
-          if (cm.pcd) {
-            bool drv = pd->dir != "input";
-            uses_[size_t(s)].push_back({drv, pd->dir == "tristate", pd->dir == "bidirect"});
+          if (!pd) return fail(m.name + ": " + c.cls + " has no port " + t.pin);
+          if (cm.pcd) {  // unused and global pins neither drive nor load
+            auto is = [&](const char* d) { return pd->dir.rfind(d, 0) == 0; };
+            bool drv = is("output") || is("tristate") || is("bidirect");
+            if (drv || is("input")) uses_[size_t(s)].push_back({drv, is("tristate"), is("bidirect")});
           } else {
             child_ports[t.inst][t.pin] = s;
           }
           continue;
         }
         PinInfo pi;
-        if (!cell_pin(c.cls, t.pin, &pi)) {
-          problem_ = m.name + ": " + c.cls + " has no pin " + t.pin;
-          return false;
-        }
+        if (!cell_pin(c.cls, t.pin, &pi)) return fail(m.name + ": " + c.cls + " has no pin " + t.pin);
         uses_[size_t(s)].push_back({pi.out, pi.ts, false});
         if (pi.comb) (pi.out ? cells_here[t.inst].outs : cells_here[t.inst].ins).push_back(s);
       }
@@ -1363,14 +1234,9 @@ bool Checker::run(long* cells, long* invs) {
       if (u.tristate) ++ts;
       if (u.bidir) ++bidir;
     }
-    if (loads > 0 && drivers == 0) {
-      problem_ = "a net with loads and no driver";
-      return false;
-    }
-    if (drivers > 1 && ts != drivers && bidir == 0) {
-      problem_ = "a net with " + std::to_string(drivers) + " drivers";
-      return false;
-    }
+    if (loads > 0 && drivers == 0) return fail("a net with loads and no driver");
+    if (drivers > 1 && ts != drivers && bidir == 0)
+      return fail("a net with " + std::to_string(drivers) + " drivers");
   }
   // combinational loops: depth-first search with an explicit stack
   std::map<int, std::vector<int>> succ;
@@ -1387,10 +1253,7 @@ bool Checker::run(long* cells, long* invs) {
       const std::vector<int>& out = succ[n];
       if (i < out.size()) {
         int nx = out[i++];
-        if (state[nx] == 1) {
-          problem_ = "a combinational loop";
-          return false;
-        }
+        if (state[nx] == 1) return fail("a combinational loop");
         if (state[nx] == 0) {
           state[nx] = 1;
           st.push_back({nx, 0});
@@ -1406,14 +1269,18 @@ bool Checker::run(long* cells, long* invs) {
 
 // ---- writing --------------------------------------------------------------
 
-void write_nld(const ModDef& m, FILE* f, Rng& r, bool messy) {
-  std::fprintf(f, "(def-module\t%s\n", m.name.c_str());
-  if (messy) std::fprintf(f, "; generated module %s\n", m.name.c_str());
+// An NLD module, or a PCD cell (its head words and pin loads, no body).
+void write_module(const ModDef& m, FILE* f, Rng& r, bool messy) {
+  std::fprintf(f, "(def-module\t%s%s\n", m.name.c_str(), m.pcd_head.c_str());
+  if (messy && !m.pcd) std::fprintf(f, "; generated module %s\n", m.name.c_str());
   for (const PortDef& p : m.ports) {
-    if (p.note.empty())
-      std::fprintf(f, "\t(def-pin\t%s\ttype %s)\n", p.name.c_str(), p.dir.c_str());
-    else
-      std::fprintf(f, "\t(def-pin\t%s\ttype %s\tnote\t%s)\n", p.name.c_str(), p.dir.c_str(), p.note.c_str());
+    auto ld = m.pcd_load.find(p.name);
+    std::string more = !p.note.empty() ? "\tnote\t" + p.note : ld != m.pcd_load.end() ? "\tload\t" + ld->second : "";
+    std::fprintf(f, "\t(def-pin\t%s\ttype %s%s)\n", p.name.c_str(), p.dir.c_str(), more.c_str());
+  }
+  if (m.pcd) {
+    std::fprintf(f, ")\n");
+    return;
   }
   std::fprintf(f, "\n");
   for (size_t i = 0; i < m.comps.size();) {
@@ -1444,25 +1311,13 @@ void write_nld(const ModDef& m, FILE* f, Rng& r, bool messy) {
   if (messy && r.chance(0.5)) std::fprintf(f, "; end\n\n");
 }
 
-void write_pcd(const ModDef& m, FILE* f) {
-  std::fprintf(f, "(def-module\t%s%s\n", m.name.c_str(), m.pcd_head.c_str());
-  for (const PortDef& p : m.ports) {
-    auto ld = m.pcd_load.find(p.name);
-    if (ld != m.pcd_load.end())
-      std::fprintf(f, "\t(def-pin\t%s\ttype %s\tload\t%s)\n", p.name.c_str(), p.dir.c_str(), ld->second.c_str());
-    else
-      std::fprintf(f, "\t(def-pin\t%s\ttype %s)\n", p.name.c_str(), p.dir.c_str());
-  }
-  std::fprintf(f, ")\n");
-}
-
 bool make_dir(const std::string& d) {
   return ::mkdir(d.c_str(), 0755) == 0 || errno == EEXIST;
 }
 
 int usage() {
   std::fprintf(stderr,
-               "usage: vorq-gen --seed S [--out DIR] [--cells N] [--depth D] [--odd-pins] [--info]\n");
+               "usage: vorq-gen --seed S [--out DIR] [--cells N] [--depth D] [--odd-pins] [--wide] [--info]\n");
   return 2;
 }
 
@@ -1473,31 +1328,20 @@ int main(int argc, char** argv) {
   bool have_seed = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-    if (a == "--seed") {
-      const char* v = value();
-      if (!v) return usage();
-      p.seed = std::strtoull(v, nullptr, 10);
-      have_seed = true;
-    } else if (a == "--out") {
-      const char* v = value();
-      if (!v) return usage();
-      p.out = v;
-    } else if (a == "--cells") {
-      const char* v = value();
-      if (!v) return usage();
-      p.cells = std::atoi(v);
-    } else if (a == "--depth") {
-      const char* v = value();
-      if (!v) return usage();
-      p.depth = std::atoi(v);
-    } else if (a == "--odd-pins") {
-      p.odd_pins = true;
-    } else if (a == "--info") {
-      p.info = true;
-    } else {
-      return usage();
+    if (a == "--odd-pins" || a == "--info" || a == "--wide") {
+      (a == "--info" ? p.info : a == "--wide" ? p.wide : p.odd_pins) = true;
+      continue;
     }
+    if (i + 1 >= argc) return usage();
+    const char* v = argv[++i];
+    if (a == "--seed")
+      p.seed = std::strtoull(v, nullptr, 10), have_seed = true;
+    else if (a == "--out")
+      p.out = v;
+    else if (a == "--cells" || a == "--depth")
+      (a == "--cells" ? p.cells : p.depth) = std::atoi(v);
+    else
+      return usage();
   }
   if (!have_seed) return usage();
 
@@ -1512,16 +1356,13 @@ int main(int argc, char** argv) {
   }
   const char* folders[2][2] = {{"work", "work2"}, {"lib", "lib2"}};
   int n_dirs = d.f.multi_dirs ? 2 : 1;
-  if (!make_dir(p.out)) {
-    std::fprintf(stderr, "vorq-gen: cannot make %s\n", p.out.c_str());
+  bool made = make_dir(p.out);
+  for (int w = 0; w < 2; ++w)
+    for (int k = 0; k < n_dirs; ++k) made = made && make_dir(p.out + "/" + folders[w][k]);
+  if (!made) {
+    std::fprintf(stderr, "vorq-gen: cannot make the folders in %s\n", p.out.c_str());
     return 1;
   }
-  for (int w = 0; w < 2; ++w)
-    for (int k = 0; k < n_dirs; ++k)
-      if (!make_dir(p.out + "/" + folders[w][k])) {
-        std::fprintf(stderr, "vorq-gen: cannot make %s/%s\n", p.out.c_str(), folders[w][k]);
-        return 1;
-      }
   Rng wr{p.seed ^ 0x5deece66dULL};
   std::vector<bool> used = d.reachable();
   for (size_t i = 0; i < d.mods.size(); ++i) {
@@ -1534,10 +1375,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "vorq-gen: cannot write %s\n", path.c_str());
       return 1;
     }
-    if (m.pcd)
-      write_pcd(m, f);
-    else
-      write_nld(m, f, wr, d.f.messy);
+    write_module(m, f, wr, d.f.messy);
     std::fclose(f);
     // a file of the same name in lib/, never read: writable folders come first
     if (d.f.decoys && m.place == WORK && i + 1 < d.mods.size() && (i % 2) == 0) {
@@ -1555,17 +1393,10 @@ int main(int argc, char** argv) {
     const Features& f = d.f;
     std::fprintf(stderr, "seed %llu: %zu classes, %d module copies, depth %d, %ld cells, %ld inverters; features:",
                  (unsigned long long)p.seed, d.mods.size(), check.copies, check.max_depth, cells, invs);
-    const std::pair<const char*, bool> fl[] = {
-        {"ro", f.ro}, {"pcd", f.pcd}, {"pads", f.pads}, {"bidir", f.bidir}, {"tristate", f.tristate},
-        {"ts_ports", f.ts_ports}, {"vdd", f.vdd}, {"vdd_input", f.vdd_input}, {"vdd_sub", f.vdd_sub},
-        {"scan", f.scan}, {"s_clock", f.s_clock}, {"bgate", f.bgate}, {"bait", f.bait}, {"messy", f.messy},
-        {"spare", f.spare}, {"dead", f.dead}, {"ro_child", f.ro_child}, {"clock_note", f.clock_note},
-        {"reset_tree", f.reset_tree}, {"odd_names", f.odd_names}, {"floating", f.floating},
-        {"clock_data", f.clock_data}, {"multi_form", f.multi_form}, {"bidir_sub", f.bidir_sub},
-        {"bidir_inv", f.bidir_inv}, {"multi_dirs", f.multi_dirs}, {"decoys", f.decoys},
-        {"odd_classes", f.odd_classes}};
-    for (const auto& x : fl)
-      if (x.second) std::fprintf(stderr, " %s", x.first);
+#define X(name, p, needs) if (f.name) std::fprintf(stderr, " " #name);
+    VORQ_FEATURES(X)
+#undef X
+    if (f.wide) std::fprintf(stderr, " wide");
     std::fprintf(stderr, "\n");
   }
   return 0;
