@@ -100,6 +100,9 @@ int run_main(int argc, char** argv) {
   reset_globals();
   optimize_run = false;
   parse_args(argc, argv);
+  // A write directory that cannot take the result fails the run now, not
+  // after the whole reduction.
+  check_write_dir(top_name);
 
   say("Start to read NLD/PCD files\n");
   read_module(top_name);

@@ -169,6 +169,14 @@ void* arena_alloc(size_t size, size_t align) {
   return r;
 }
 
+void arena_release() {
+  Arena& a = the_arena();
+  for (void* b : a.blocks) std::free(b);
+  a.blocks.clear();
+  a.cur = nullptr;
+  a.left = 0;
+}
+
 char* arena_strndup(const char* s, size_t n) {
   char* d = static_cast<char*>(arena_alloc(n + 1, 1));
   std::memcpy(d, s, n);
@@ -191,11 +199,15 @@ void say(const char* fmt, ...) {
 }
 
 int quit_status_override = -1;
+void (*quit_cleanup)() = nullptr;
+void (*quit_hook)(int status) = nullptr;
 
 [[noreturn]] void quit(int status) {
   if (quit_status_override >= 0) status = quit_status_override;
+  if (quit_cleanup) quit_cleanup();
   std::fflush(stderr);
   std::fflush(stdout);
+  if (quit_hook) quit_hook(status);
   std::exit(status);
 }
 

@@ -43,6 +43,10 @@ void* malloc_f(size_t size);
 
 void* arena_alloc(size_t size, size_t align);
 
+// Frees every block of the arena: every record made so far is gone. For a
+// program that runs the tool many times in one process.
+void arena_release();
+
 // A new record of type T with every field zero.
 template <class T>
 T* make() {
@@ -65,5 +69,12 @@ void say(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // own by setting quit_status_override (>= 0).
 [[noreturn]] void quit(int status);
 extern int quit_status_override;
+
+// Called first by quit (the writer removes its unfinished output files).
+extern void (*quit_cleanup)();
+
+// When set, quit calls it last instead of ending the process; it must not
+// return (a harness that runs the tool in-process throws from it).
+extern void (*quit_hook)(int status);
 
 }  // namespace vorq

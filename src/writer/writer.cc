@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "netlist/load/load.h"
@@ -51,7 +53,7 @@ class Out {
     if (len > sizeof buf_ - n_) {
       flush();
       if (len > sizeof buf_) {
-        std::fwrite(s, 1, len, f_);
+        write(s, len);
         return;
       }
     }
@@ -59,8 +61,12 @@ class Out {
     n_ += len;
   }
   void flush() {
-    if (n_) std::fwrite(buf_, 1, n_, f_);
+    if (n_) write(buf_, n_);
     n_ = 0;
+  }
+  void write(const char* s, size_t len) {
+    errno = 0;
+    if (std::fwrite(s, 1, len, f_) != len) output_failed(f_, errno);
   }
 
   FILE* f_;
@@ -72,29 +78,17 @@ void comp_print(Out& out, ClassGroup* g);
 
 // ---- files ------------------------------------------------------------
 
-// Creates (or truncates) `path` for writing with a large buffer, or ends the
-// process with "Could not open".
-FILE* create_or_quit(const char* path) {
-  FILE* f = std::fopen(path, "wb");
-  if (!f) {
-    print_could_not_open(path);
-    quit(1);
-  }
-  std::setvbuf(f, nullptr, _IOFBF, kBufferSize);
-  return f;
-}
-
 // Writes module `m` into the write directory under its own name.
 void write_module(Module* m) {
   char* path = f_name(m->name, write_dir->str, "nld");
-  FILE* f = create_or_quit(path);
+  FILE* f = stage_open(path);
+  std::setvbuf(f, nullptr, _IOFBF, kBufferSize);
   print_nld2(f, m);
-  std::fclose(f);
-  print_wrote(path);
+  stage_close(f);
 }
 
-// The first of the directories of `dirs` in which `name.ext` opens for
-// reading; `path` and `dir` tell which.
+// The file this run read for `name.ext`, searched like the loader searches
+// it: the first of the directories of `dirs` whose path was read.
 struct Source {
   FILE* file = nullptr;
   char* path = nullptr;
@@ -104,14 +98,26 @@ struct Source {
 bool open_in(StrList* dirs, const char* name, const char* ext, Source& s) {
   for (StrList* d : list_of(dirs)) {
     char* path = f_name(name, d->str, ext);
-    if (FILE* f = std::fopen(path, "rb")) {
-      s.file = f;
-      s.path = path;
-      s.dir = d->str;
-      return true;
+    if (!was_read(path)) continue;
+    errno = 0;
+    FILE* f = open_regular(path);
+    if (!f) {
+      say("Could not read %s: %s\n", path, std::strerror(errno ? errno : EIO));
+      quit(1);
     }
+    s.file = f;
+    s.path = path;
+    s.dir = d->str;
+    return true;
   }
   return false;
+}
+
+// Ends the run: the file to copy for `name` was not read under that name
+// (its def-module name differs from its file name, or it was never found).
+[[noreturn]] void source_missing(const char* name, const char* ext) {
+  say("Could not find \"%s.%s\" to copy\n", name, ext);
+  quit(1);
 }
 
 // Whether the open source and the path `target` are one file (the same
@@ -122,24 +128,27 @@ bool same_file(FILE* src, const char* target) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Copies the source to `target` byte for byte unless they are one file, then
-// closes the source and announces the target.
+// Stages a byte-for-byte copy of the source as `target` unless they are one
+// file, and closes the source.
 void copy_to(Source& s, const char* target) {
+  std::unique_ptr<FILE, int (*)(FILE*)> source(s.file, std::fclose);
   bool same = std::strcmp(s.dir, write_dir->str) == 0 || same_file(s.file, target);
-  if (!same) {
-    FILE* out = std::fopen(target, "wb");
-    if (!out) {
-      print_could_not_open(target);
-      quit(1);
-    }
-    static std::vector<char> chunk(kBufferSize);
-    size_t n;
-    while ((n = std::fread(chunk.data(), 1, chunk.size(), s.file)) > 0)
-      std::fwrite(chunk.data(), 1, n, out);
-    std::fclose(out);
+  if (same) {
+    stage_same(target);
+    return;
   }
-  std::fclose(s.file);
-  print_wrote(target);
+  FILE* out = stage_open(target);
+  static std::vector<char> chunk(kBufferSize);
+  size_t n;
+  while ((n = std::fread(chunk.data(), 1, chunk.size(), s.file)) > 0) {
+    errno = 0;
+    if (std::fwrite(chunk.data(), 1, n, out) != n) output_failed(out, errno);
+  }
+  if (std::ferror(s.file)) {
+    say("Could not read %s: %s\n", s.path, std::strerror(errno ? errno : EIO));
+    quit(1);
+  }
+  stage_close(out);
 }
 
 }  // namespace
@@ -182,6 +191,7 @@ void print_nld() {
         }
       }
     }
+    stage_commit();
     return;
   }
 
@@ -194,6 +204,7 @@ void print_nld() {
     copy_file2(cn, m->kind);
     written.add(cn);
   }
+  stage_commit();
 }
 
 void print_nld2(FILE* f, Module* m) {
@@ -266,7 +277,7 @@ void comp_print(Out& out, ClassGroup* g) {
 
 void copy_file() {
   Source s;
-  if (!open_in(opt_dir, top->name, "nld", s)) quit(1);
+  if (!open_in(opt_dir, top->name, "nld", s)) source_missing(top->name, "nld");
   copy_to(s, f_name(top->name, write_dir->str, "nld"));
 
   WrittenList written;
@@ -276,12 +287,14 @@ void copy_file() {
     copy_file2(m->name, m->kind);
     written.add(m->name);
   }
+  stage_commit();
 }
 
 char* copy_file2(const char* name, int kind) {
   const char* ext = kind == KIND_PCD ? "pcd" : "nld";
   Source s;
-  if (!open_in(opt_dir, name, ext, s) && !open_in(read_dir, name, ext, s)) quit(1);
+  if (!open_in(opt_dir, name, ext, s) && !open_in(read_dir, name, ext, s))
+    source_missing(name, ext);
   char* target = f_name(name, write_dir->str, ext);
   copy_to(s, target);
   return target;

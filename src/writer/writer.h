@@ -1,7 +1,11 @@
 // Output: the NLD writer for the rebuilt design, and the copying of class files
 // into the write directory (also the fall-back copy of an unchanged design).
 // Every file produced is announced with "\tWrote %s\n"; a file that cannot be
-// created ends the process with "Could not open %s\n" and status 1.
+// created ends the process with "Could not open %s\n" and status 1, one that
+// cannot be written, copied or renamed into place with "Could not write %s:
+// <reason>\n" or "Could not read %s: <reason>\n", and a class file to copy
+// that was not read with "Could not find \"%s.%s\" to copy\n". Files are
+// staged (see stage_open) so that after status 1 nothing new is left.
 #pragma once
 
 #include <cstdio>
@@ -50,5 +54,40 @@ void copy_file();
 // target path. A source that is the target itself (same directory string, or
 // the same file under another spelling) is not copied.
 char* copy_file2(const char* name, int kind);
+
+// ---- staged output ------------------------------------------------------
+// Each output goes to a temporary file in the write directory; print_nld and
+// copy_file rename all of them into place at their end (stage_commit) and
+// only then announce them. Any failure removes the temporary files
+// (quit_cleanup), and so does a fatal signal once guard_outputs_on_signals
+// has run.
+
+// Installs the handlers that remove the temporary files on a fatal signal.
+void guard_outputs_on_signals();
+
+// Ends the run with "Could not open WRITE_DIR/name.nld" unless the write
+// directory exists, is a directory and takes a new file.
+void check_write_dir(const char* name);
+
+// A new temporary file for `target`; "Could not open" and status 1 when it
+// cannot be made or the target is a directory.
+FILE* stage_open(const char* target);
+
+// Flushes, syncs and closes a stream from stage_open; any error so far ends
+// the run with "Could not write".
+void stage_close(FILE* f);
+
+// Ends the run with "Could not write" for the staged stream `f`.
+[[noreturn]] void output_failed(FILE* f, int err);
+
+// An output whose source is its target: announced at commit, not written.
+void stage_same(const char* target);
+
+// Renames every staged file over its target, in order, then prints
+// "\tWrote %s\n" for each.
+void stage_commit();
+
+// Removes every staged file (a harness that ends a run early).
+void stage_discard();
 
 }  // namespace vorq

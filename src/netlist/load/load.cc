@@ -1,11 +1,17 @@
 // Loading the design: files, module copies, recursion check, rings.
 #include "netlist/load/load.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "netlist/parse/parse.h"
@@ -14,9 +20,9 @@ namespace vorq {
 
 namespace {
 
-// A module copy may lie at most this many levels below the top module; a
-// file whose def-module names another class and that instantiates its own
-// file's class would otherwise be expanded for ever.
+// A module copy may lie at most this many levels below the top module, a
+// last guard against an expansion that does not end (reads_own_file stops
+// the one known kind).
 constexpr int kMaxDepth = 10000;
 
 // ---- pointer map ----------------------------------------------------------
@@ -95,34 +101,50 @@ int link_limit(const Cell* c) {
 
 // ---- finding and parsing files --------------------------------------------
 
-// Opens name.ext in the first directory of `dirs` where it opens as a file
-// (file_name is left at its path); null when none does.
+// The paths of the files parsed in this run, for the copier.
+std::unordered_set<std::string>& read_paths() {
+  static auto* paths = new std::unordered_set<std::string>();
+  return *paths;
+}
+
+// Opens name.ext in the first directory of `dirs` where it is a regular file
+// (file_name is left at its path); null when none is.
 FILE* open_in(StrList* dirs, const char* name, const char* ext) {
   for (StrList* d = dirs; d; d = d->next) {
     char* path = f_name(name, d->str, ext);
     file_name = path;
-    FILE* f = std::fopen(path, "r");
-    if (!f) continue;
-    struct stat st;
-    if (fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
-      std::fclose(f);
-      continue;
-    }
-    return f;
+    if (FILE* f = open_regular(path)) return f;
   }
   return nullptr;
 }
 
 // Parses the open file named by file_name, closes it and reports it.
 Module* parse_file(FILE* f, int mode, int kind) {
+  // Closed also when a parse error ends the run by an exception (a harness
+  // that runs the tool in-process).
+  std::unique_ptr<FILE, int (*)(FILE*)> file(f, std::fclose);
   Module* m = mode == MODE_PCD ? pcd_par(f) : nld_par(f);
-  std::fclose(f);
+  file.reset();
   say("\tRead %s\n", file_name);
+  read_paths().insert(file_name);
   m->kind = kind;
   return m;
 }
 
 // ---- the expansion --------------------------------------------------------
+
+// Whether reading the class of `inst` from its file would read a file that an
+// enclosing module was read from: a file whose def-module names another class
+// and that instantiates its own file's class (directly or through other such
+// files). Expanding it would never end, and with two such instances per level
+// the design doubles at every level.
+bool reads_own_file(const Instance* inst) {
+  for (const Module* m = inst->owner; m && m->inst; m = m->parent)
+    if (m->inst->class_name && inst->class_name &&
+        std::strcmp(m->inst->class_name, inst->class_name) == 0)
+      return true;
+  return false;
+}
 
 // Working state of one read_module: the tail of `top`, the depth of every
 // Module in list order, and the first Module of each name.
@@ -150,6 +172,7 @@ struct Loader {
         int level = depth[index] + 1;
         if (level >= kMaxDepth) memory_full();
         Module* o = first_of_name.find(inst->class_name);
+        if (!o && reads_own_file(inst)) quit(1);
         Module* c = o ? copy_module(o) : read_module2(inst->class_name);
         c->parent = m;
         append(c, level);
@@ -171,7 +194,32 @@ char* f_name(const char* name, const char* dir, const char* ext) {
   return path;
 }
 
+FILE* open_regular(const char* path) {
+  // A FIFO or a device must not block the run, so it is opened without
+  // waiting and dropped on sight.
+  struct stat st;
+  if (::stat(path, &st) != 0) return nullptr;
+  if (!S_ISREG(st.st_mode)) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return nullptr;
+  }
+  int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  int flags = fcntl(fd, F_GETFL);
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  FILE* f = fdopen(fd, "r");
+  if (!f) ::close(fd);
+  return f;
+}
+
+bool was_read(const char* path) { return path && read_paths().count(path) != 0; }
+
 void read_module(const char* top_name) {
+  read_paths().clear();
   FILE* f = open_in(opt_dir, top_name, "nld");
   if (!f) {
     say("Could not find \"%s.nld\"\n", top_name);

@@ -3,6 +3,8 @@
 // gives every user-module instance a Module of its own.
 #pragma once
 
+#include <cstdio>
+
 #include "netlist/netlist.h"
 
 namespace vorq {
@@ -15,6 +17,14 @@ void read_module(const char* top_name);
 // Finds and parses the file of class `class_name` (name.pcd in opt_dir, then
 // in read_dir, then name.nld in opt_dir, then in read_dir) and sets its kind.
 Module* read_module2(const char* class_name);
+
+// Opens `path` for reading when it is a regular file, without ever waiting on
+// a FIFO or a device; null otherwise (a directory too).
+FILE* open_regular(const char* path);
+
+// Whether this run's read_module parsed the file at `path` (the path as the
+// loader built it).
+bool was_read(const char* path);
 
 // The path "dir/name.ext" as a new string.
 char* f_name(const char* name, const char* dir, const char* ext);
