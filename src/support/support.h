@@ -67,3 +67,16 @@ void say(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 extern int quit_status_override;
 
 }  // namespace vorq
+
+namespace vorq {
+
+// ---- stage timer ----------------------------------------------------------
+// Only when the environment holds VORQ_TIMES=1: stage_done charges the CPU
+// time (user + system) since the previous call, or since the start, to the
+// stage `name`; stage_report prints every stage in the order of first charge
+// and the peak memory on one line of standard error. Otherwise both do nothing.
+
+void stage_done(const char* name);
+void stage_report();
+
+}  // namespace vorq
