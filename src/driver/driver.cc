@@ -130,6 +130,8 @@ int run_main(int argc, char** argv) {
 
   int n1 = 0;
   for (Module* m : modules()) n1 += count_inv(m) + count_control_inv(m);
+  // inverters that stay where a register cannot serve a complement load
+  n1 += reg_out_inverters();
   say_count(n1);
 
   if (n1 >= n0) {

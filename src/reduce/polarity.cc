@@ -20,6 +20,12 @@ void push_node(Net* net, Node* n) {
   n->net = net;
 }
 
+bool has_complement_load(const Net* net) {
+  for (const Node* n = net ? net->nodes : nullptr; n; n = n->next)
+    if (n->wt == -1) return true;
+  return false;
+}
+
 // Working state of one application: the nets to be taken out of the top
 // module's net list. They are unlinked in one pass at the end, since a design
 // may drop thousands of register nets and each unlink would walk the list.
@@ -115,11 +121,46 @@ struct Polarity {
     top->nets = net;
   }
 
-  // The first counted nets driven by high-, low-, "VDD" and "VSS".
+  // Flattening joins the nets of each constant and supply into one, but not
+  // a net that was a bus then (a bidirectional pin on it makes it type 271,
+  // even where it becomes 291 again when its protection is released). Such a
+  // further net gets neither ports nor an inverter from hierarchy
+  // reconstruction either: its complement loads move to the first net of the
+  // other constant or supply (made when missing), in phase there. The Node
+  // order of the further net is kept.
+  template <class MakeDriver>
+  void serve_other(Net* net, Net*& other, bool other_positive, MakeDriver& make_driver) {
+    Node* old = net->nodes;
+    net->nodes = nullptr;
+    Node** tail = &net->nodes;
+    for (Node* n : list_of(old)) {
+      if (n->wt != -1) {
+        *tail = n;
+        tail = &n->next;
+        continue;
+      }
+      if (!other) {
+        other = make<Net>();
+        Node* d = make_driver(other_positive);
+        push_node(other, d);
+        other->source = d;
+        other->type = NET_SIGNAL;
+        other->next = top->nets;
+        top->nets = other;
+      }
+      set_weights(n, 1, 1);
+      push_node(other, n);
+    }
+    *tail = nullptr;
+  }
+
+  // The first signal nets driven by high-, low-, "VDD" and "VSS", and the
+  // further counted nets driven by one of them that have complement loads.
   Net* high = nullptr;
   Net* low = nullptr;
   Net* vdd = nullptr;
   Net* vss = nullptr;
+  std::vector<Net*> others;
   void find_constant(Net* net);
   void find_supply(Net* net);
 
@@ -129,20 +170,22 @@ struct Polarity {
 };
 
 void Polarity::find_constant(Net* net) {
-  if (net->type != NET_SIGNAL || removed(net)) return;
+  if (removed(net) || (net->type != NET_SIGNAL && net->type != K_TRISTATE)) return;
   int c = source_class(net);
-  if (c == C_HIGH && !high) high = net;
-  else if (c == C_LOW && !low) low = net;
+  if (c != C_HIGH && c != C_LOW) return;
+  Net*& first = c == C_HIGH ? high : low;
+  if (!first && net->type == NET_SIGNAL) first = net;
+  else if (first != net && has_complement_load(net)) others.push_back(net);
 }
 
 void Polarity::find_supply(Net* net) {
-  if (net->type != NET_SIGNAL || removed(net) || source_class(net) != C_PIN) return;
+  if (removed(net) || (net->type != NET_SIGNAL && net->type != K_TRISTATE)) return;
+  if (source_class(net) != C_PIN) return;
   const char* pin = net->source->pin_name;
-  if (same(pin, "VDD")) {
-    if (!vdd) vdd = net;
-  } else if (same(pin, "VSS")) {
-    if (!vss) vss = net;
-  }
+  if (!same(pin, "VDD") && !same(pin, "VSS")) return;
+  Net*& first = same(pin, "VDD") ? vdd : vss;
+  if (!first && net->type == NET_SIGNAL) first = net;
+  else if (first != net && has_complement_load(net)) others.push_back(net);
 }
 
 // ---- constants ------------------------------------------------------------
@@ -163,6 +206,11 @@ void Polarity::high_low() {
     cell->node = d;
     return d;
   };
+  for (Net* net : others) {
+    int c = source_class(net);
+    if (c == C_HIGH) serve_other(net, low, false, make_driver);
+    else if (c == C_LOW) serve_other(net, high, true, make_driver);
+  }
   serve(high, low, make_driver, [](bool) {});
 }
 
@@ -191,25 +239,53 @@ void Polarity::vdd_vss() {
     if (!pin->node) pin->node = d;
     return d;
   };
+  for (Net* net : others) {
+    if (source_class(net) != C_PIN) continue;
+    if (same(net->source->pin_name, "VDD")) serve_other(net, vss, false, make_driver);
+    else if (same(net->source->pin_name, "VSS")) serve_other(net, vdd, true, make_driver);
+  }
   serve(vdd, vss, make_driver, [](bool) {});
 }
 
 // ---- registers ------------------------------------------------------------
 
-void Polarity::reg_out(Instance* reg) {
-  Node* out = nullptr;
-  Node* nout = nullptr;
+// Whether the complement loads of `from` may move onto `onto`, one of the
+// register's output nets. A counted net is divided along the module tree
+// later, so any load may join it. A control net stays in the module copy that
+// holds it, the register's, and an unused net is kept only in the top module:
+// a load from elsewhere would be written into a module it does not belong to,
+// or lost. Those loads keep their inverter instead.
+bool may_take(const Instance* reg, const Net* onto, const Net* from) {
+  if (!onto || onto->type == NET_SIGNAL || onto->type == K_TRISTATE || !from) return true;
+  const Module* home = reg->owner ? reg->owner : top;
+  for (const Node* n = from->nodes; n; n = n->next) {
+    if (n->wt != -1) continue;
+    const Module* at = n->target && n->target->owner ? n->target->owner : top;
+    if (at != home || (onto->type != NET_CONTROL && home != top)) return false;
+  }
+  return true;
+}
+
+bool trades_loads(const Instance* reg, const Net* p, const Net* q) {
+  return may_take(reg, p, q) && may_take(reg, q, p);
+}
+
+// The register's output Nodes "out" and "nout" (a later one of a name wins).
+void register_outputs(Instance* reg, Node*& out, Node*& nout) {
+  out = nout = nullptr;
   for (Node* n : ring_of(reg)) {
     if (same(n->pin_name, "out")) out = n;
     else if (same(n->pin_name, "nout")) nout = n;
   }
+}
+
+void Polarity::reg_out(Instance* reg) {
+  Node* out;
+  Node* nout;
+  register_outputs(reg, out, nout);
   Net* p = out ? out->net : nullptr;
   Net* q = nout ? nout->net : nullptr;
-  // Only nets of the flat net list trade loads: a control net (or an unused
-  // one) stays in its own module copy, and a load moved onto it would leave
-  // the module that holds it. Such complement loads get an inverter instead.
-  auto flat_net = [](const Net* n) { return !n || n->type == NET_SIGNAL || n->type == K_TRISTATE; };
-  if (!flat_net(p) || !flat_net(q)) return;
+  if (!trades_loads(reg, p, q)) return;
   auto make_driver = [reg](bool positive) {
     Node* d = make<Node>();
     d->dir = K_OUTPUT;
@@ -283,6 +359,24 @@ void output() {
   pol.flush();
 }
 
+int reg_out_inverters() {
+  if (reg_exist != 1) return 0;
+  int count = 0;
+  for (Instance* i : insts_of(top)) {
+    if (!is_register_class(i->cls)) continue;
+    Node* out;
+    Node* nout;
+    register_outputs(i, out, nout);
+    Net* p = out ? out->net : nullptr;
+    Net* q = nout ? nout->net : nullptr;
+    if (p == q || trades_loads(i, p, q)) continue;
+    for (const Net* net : {p, q})
+      if (net && (net->type == NET_SIGNAL || net->type == K_TRISTATE) && has_complement_load(net))
+        ++count;
+  }
+  return count;
+}
+
 void out_nout() {
   for (Net* net : nets_of(top)) rename_source(net);
   for (Instance* g : insts_of(top)) rename_outputs(g);
@@ -290,19 +384,13 @@ void out_nout() {
 
 void high_low() {
   Polarity pol;
-  for (Net* net : nets_of(top)) {
-    if (pol.high && pol.low) break;
-    pol.find_constant(net);
-  }
+  for (Net* net : nets_of(top)) pol.find_constant(net);
   pol.high_low();
 }
 
 void vdd_vss() {
   Polarity pol;
-  for (Net* net : nets_of(top)) {
-    if (pol.vdd && pol.vss) break;
-    pol.find_supply(net);
-  }
+  for (Net* net : nets_of(top)) pol.find_supply(net);
   pol.vdd_vss();
 }
 

@@ -24,8 +24,14 @@ void high_low();
 // Complement loads of the "VDD" net move to the "VSS" net and back.
 void vdd_vss();
 
-// Complement loads of the register's "out" net move to its "nout" net and back.
+// Complement loads of the register's "out" net move to its "nout" net and back,
+// unless a load would have to join a control or unused net outside its own
+// module copy; then nothing moves and the loads keep their inverter.
 void reg_out(Instance* reg);
+
+// The inverters that reg_out leaves standing (one per counted register net
+// that keeps complement loads); the count of the reduction does not hold them.
+int reg_out_inverters();
 
 // Removes `n` from its target's ring (a ring of one Node stays as it is).
 void delete_link(Node* n);

@@ -72,7 +72,7 @@ TEST_P(Case, MatchesExpected) {
   const fs::path run = vorq_test::make_temp_dir();
   for (const auto& e : fs::directory_iterator(src)) {
     std::string name = e.path().filename().string();
-    if (name == "cmd" || name == "expected") continue;
+    if (name == "cmd" || name == "expected" || name == "equiv") continue;
     fs::copy(e.path(), run / name, fs::copy_options::recursive);
   }
   const auto before = snapshot(run);
@@ -120,6 +120,16 @@ TEST_P(Case, MatchesExpected) {
   }
   for (const auto& [path, bytes] : after)
     EXPECT_TRUE(want.count(path)) << path << " was written but is not expected";
+
+  // A case with an `equiv` file (vorq-equiv's arguments, as in `cmd`) also
+  // proves the written design equivalent to its input, where vorq-equiv is
+  // built next to vorq.
+  const fs::path checker = fs::path(VORQ_BINARY).parent_path() / "vorq-equiv";
+  if (fs::exists(src / "equiv") && fs::exists(checker)) {
+    vorq_test::RunResult v = vorq_test::run_program(
+        checker.string(), read_args(src / "equiv", run.string()), run.string());
+    EXPECT_EQ(v.status, 0) << v.out << v.err;
+  }
 
   fs::remove_all(run);
 }
