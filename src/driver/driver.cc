@@ -45,6 +45,7 @@ int closing(int n0, int n1) {
   say("Done\n");
   say("Number of inverters\n");
   say("\t%d ---> %d\n", n0, n1);
+  stage_report();
   return 0;
 }
 
@@ -106,6 +107,7 @@ int run_main(int argc, char** argv) {
 
   say("Start to read NLD/PCD files\n");
   read_module(top_name);
+  stage_done("read");
   say("Done\n");
   int n0 = first_inv_num;
 
@@ -113,20 +115,27 @@ int run_main(int argc, char** argv) {
     say("There are 0 inverters\n");
     say("Start to write NLD/PCD files\n");
     copy_file();
+    stage_done("write");
     return closing(0, 0);
   }
   say_count(n0);
 
-  if (!flat()) {
+  bool flat_ok = flat();
+  stage_done("flatten");
+  if (!flat_ok) {
     say("Sorry, but could not handle the netlists:\n");
     copy_file();
+    stage_done("write");
     return closing(n0, n0);
   }
 
   say("Start inverter reduction\n");
-  if (!red_inv()) {
+  bool reduced = red_inv();
+  stage_done("reduce");
+  if (!reduced) {
     say("Sorry, but could not handle the netlists:\n");
     copy_file();
+    stage_done("write");
     return closing(n0, n0);
   }
   if (optimize_run) optimize_polarity();
@@ -142,6 +151,7 @@ int run_main(int argc, char** argv) {
     say("Could not reduce the number of inverters\n");
     say("Start to write NLD/PCD files\n");
     copy_file();
+    stage_done("write");
     return closing(n0, n1);
   }
 
@@ -149,13 +159,17 @@ int run_main(int argc, char** argv) {
     say("vorq: something wrong with net protection (for internal reason), sorry.\n");
     say("Start to write NLD/PCD files\n");
     copy_file();
+    stage_done("write");
     return closing(n0, n1);
   }
 
   output();
+  stage_done("polarity");
   hierarchy();
+  stage_done("rebuild");
   say("Start to write NLD files\n");
   print_nld();
+  stage_done("write");
   return closing(n0, n1);
 }
 

@@ -137,6 +137,7 @@ struct Cell {
   bool negate;          // Instance: becomes its negation at output
   bool used;
   bool control;
+  int32_t rid;          // reduction: position in the component being reduced
   char* class_name;     // user-module Instance (C_MODULE)
   char* name;           // null for generated cells until they are named
   Cell* next;
@@ -172,6 +173,7 @@ struct Node {
   int8_t phase;         // signed 2-bit, negated together with wt
   bool boundary;
   int note;
+  int32_t rid;          // reduction: index of its connection in the component
   Cell* target;         // instance, or the port (Pin) of the owning module
   char* pin_name;       // port Node: shares the Pin's name
   Node* next;

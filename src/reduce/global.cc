@@ -8,7 +8,6 @@
 // and stays resolved until one of its in-phase connections changes.
 #include <algorithm>
 #include <cstdint>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -130,8 +129,7 @@ Cell* search_list(bool with_xor, bool by_weight) {
 // build meets them (nets in list order, Nodes in net order).
 struct Edges {
   Cell* comp = nullptr;
-  std::vector<Cell*> mem;
-  std::unordered_map<Cell*, int> pos;
+  std::vector<Cell*> mem;  // a member's position is its `rid`
   struct DrivenNet {
     int driver;
     int first, last;  // its edges
@@ -141,30 +139,35 @@ struct Edges {
   std::vector<int> e_net, e_target;
   std::vector<uint8_t> e_xor;     // driver or load on an exclusive-OR cell
   std::vector<uint8_t> in_phase;  // the load's wt was +1 when last looked at
-  std::unordered_map<Node*, int> edge_of;
   // nets driven by each member, and edges into each member (CSR)
   std::vector<int> out_first, out;
   std::vector<int> in_first, in;
+
+  // The edge of Node n, or -1 (a Node's `rid` may be left from another component).
+  int edge_of(const Node* n) const {
+    int r = n->rid;
+    return (r >= 0 && size_t(r) < e_node.size() && e_node[size_t(r)] == n) ? r : -1;
+  }
 
   void build(Cell* c) {
     *this = Edges();
     comp = c;
     for (Cell* m = c; m; m = m->comp_next) {
-      pos.emplace(m, int(mem.size()));
+      m->rid = int32_t(mem.size());
       mem.push_back(m);
     }
     for (Net* net : detail::driven_nets(c)) {
       if (net->type != NET_SIGNAL) continue;
       Cell* d = net->source->target;
       if (!grouping(d->cls, true)) continue;
-      DrivenNet dn{pos.at(d), int(e_node.size()), 0};
+      DrivenNet dn{d->rid, int(e_node.size()), 0};
       for (Node* n : nodes_of(net)) {
         Cell* t = n->target;
         if (!t || !grouping(t->cls, true) || t->comp != c) continue;
-        edge_of.emplace(n, int(e_node.size()));
+        n->rid = int32_t(e_node.size());
         e_node.push_back(n);
         e_net.push_back(int(nets.size()));
-        e_target.push_back(pos.at(t));
+        e_target.push_back(t->rid);
         e_xor.push_back(is_xor_class(d->cls) || is_xor_class(t->cls));
         in_phase.push_back(n->wt == 1);
       }
@@ -251,7 +254,9 @@ struct Groups {
     if (k < 0) return;
     for (int m : groups[size_t(k)].members) gid[size_t(m)] = -1;
     open += groups[size_t(k)].members.size();
-    groups[size_t(k)].members.clear();
+    // release it: a slot keeping the room of a large group would make the
+    // memory grow with the number of steps
+    std::vector<int>().swap(groups[size_t(k)].members);
     free_slots.push_back(k);
   }
 
@@ -465,8 +470,8 @@ bool rebuild_every_step = false;
 
 void phase_changed(Node* n) {
   if (!resolver || !resolver->edges.comp) return;
-  auto it = resolver->edges.edge_of.find(n);
-  if (it != resolver->edges.edge_of.end()) resolver->pending.push_back(it->second);
+  int e = resolver->edges.edge_of(n);
+  if (e >= 0) resolver->pending.push_back(e);
 }
 
 std::vector<Cell*> resolved_heads(Cell* comp, bool with_xor) {

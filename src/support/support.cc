@@ -1,6 +1,7 @@
 #include "support/support.h"
 
 #include <sys/mman.h>
+#include <sys/resource.h>
 
 #include <cstdarg>
 #include <cstdint>
@@ -209,6 +210,63 @@ void (*quit_hook)(int status) = nullptr;
   std::fflush(stdout);
   if (quit_hook) quit_hook(status);
   std::exit(status);
+}
+
+// ---- stage timer ------------------------------------------------------------
+
+namespace {
+
+struct StageTimes {
+  const char* names[8] = {};
+  double secs[8] = {};
+  int count = 0;
+  double last = 0;
+};
+
+bool timing() {
+  static const int on = [] {
+    const char* v = std::getenv("VORQ_TIMES");
+    return v && std::strcmp(v, "1") == 0;
+  }();
+  return on;
+}
+
+double cpu_seconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+StageTimes& stage_times() {
+  static StageTimes t;
+  return t;
+}
+
+}  // namespace
+
+void stage_done(const char* name) {
+  if (!timing()) return;
+  StageTimes& t = stage_times();
+  double now = cpu_seconds();
+  int i = 0;
+  while (i < t.count && std::strcmp(t.names[i], name) != 0) ++i;
+  if (i == t.count) {
+    if (t.count == 8) return;
+    t.names[t.count++] = name;
+  }
+  t.secs[i] += now - t.last;
+  t.last = now;
+}
+
+void stage_report() {
+  if (!timing()) return;
+  StageTimes& t = stage_times();
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  std::fprintf(stderr, "vorq times (CPU seconds):");
+  for (int i = 0; i < t.count; ++i) std::fprintf(stderr, " %s %.3f", t.names[i], t.secs[i]);
+  std::fprintf(stderr, ", total %.3f; peak memory %ld KB\n", cpu_seconds(), long(u.ru_maxrss));
 }
 
 }  // namespace vorq

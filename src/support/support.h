@@ -78,3 +78,16 @@ extern void (*quit_cleanup)();
 extern void (*quit_hook)(int status);
 
 }  // namespace vorq
+
+namespace vorq {
+
+// ---- stage timer ----------------------------------------------------------
+// Only when the environment holds VORQ_TIMES=1: stage_done charges the CPU
+// time (user + system) since the previous call, or since the start, to the
+// stage `name`; stage_report prints every stage in the order of first charge
+// and the peak memory on one line of standard error. Otherwise both do nothing.
+
+void stage_done(const char* name);
+void stage_report();
+
+}  // namespace vorq
