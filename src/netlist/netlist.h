@@ -131,6 +131,7 @@ struct Module {
 struct Cell {
   int cls;              // `class`: 400-427
   uint8_t width;        // number in the class name, low 8 bits
+  uint8_t mark;         // reduction: scratch flag of one computation, else 0
   int dir;              // Pin: keyword code after `type`
   int note;             // Pin: keyword code after `note`, 0 for none
   bool dual;            // Instance: becomes its dual at output
@@ -161,6 +162,7 @@ struct Net {
   // Set by the reduction while counting is on: 0 for a net outside its
   // running sums, else 1 + how the driver class counts the loads.
   uint8_t count_mode;
+  uint8_t mark;         // reduction: scratch flag of one computation, else 0
   // Running load counts kept by the reduction (loads not on exclusive-OR
   // cells with wt +1 and with wt -1); valid only while counting is on.
   int32_t plus_loads;

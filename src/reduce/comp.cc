@@ -144,6 +144,18 @@ Cell* merge_sub_comp(Cell* a, Cell* b) {
 
 // ---- whole components -----------------------------------------------------------
 
+namespace {
+
+const std::vector<Cell*>& gates_of(Cell* head) {
+  static std::vector<Cell*> gates;
+  gates.clear();
+  for (Cell* m = head; m; m = m->comp_next)
+    if (is_gate_class(m->cls)) gates.push_back(m);
+  return gates;
+}
+
+}  // namespace
+
 int is_reversible_instance_all(Cell* head) {
   for (Cell* m = head; m; m = m->comp_next)
     if (is_gate_class(m->cls) && !is_reversible_instance(m)) return 0;
@@ -164,6 +176,14 @@ int diff_inv_conn_comp(Cell* head) {
   if (!is_reversible_instance_all(head)) return 0;
   detail::Trial trial;
   int before = count_inv(top);
+  int inv1, wt1;
+  if (detail::flip_counts(gates_of(head), inv1, wt1)) {
+    // worked out without a trial flip: flip only when it is kept
+    if (inv1 >= before) return 0;
+    rev_instance_all(head);
+    detail::check_counts();
+    return trial.kept = true;
+  }
   rev_instance_all(head);
   int after = count_inv(top);
   detail::check_counts();
@@ -176,8 +196,16 @@ int diff_wt_conn_comp(Cell* head) {
   if (!is_reversible_instance_all(head)) return 0;
   detail::Trial trial;
   int inv0 = count_inv(top), wt0 = count_wt();
+  int inv1, wt1;
+  if (detail::flip_counts(gates_of(head), inv1, wt1)) {
+    // worked out without a trial flip: flip only when it is kept
+    if (!(inv1 < inv0 || (inv1 == inv0 && wt1 < wt0))) return 0;
+    rev_instance_all(head);
+    detail::check_counts();
+    return trial.kept = true;
+  }
   rev_instance_all(head);
-  int inv1 = count_inv(top), wt1 = count_wt();
+  inv1 = count_inv(top), wt1 = count_wt();
   detail::check_counts();
   if (inv1 < inv0 || (inv1 == inv0 && wt1 < wt0)) return trial.kept = true;
   rev_instance_all(head);

@@ -328,6 +328,43 @@ void end_trial(bool kept) {
 
 uint64_t state_hash() { return active ? active->hash : 0; }
 
+bool flip_counts(const std::vector<Cell*>& gates, int& inv, int& wt) {
+  if (!active || !top) return false;
+  // A gate flip negates its input Nodes one by one and, for every other Node,
+  // the whole net; a Node changes when it is negated an odd number of times.
+  static std::vector<Net*> nets;
+  nets.clear();
+  for (Cell* g : gates) g->mark = 1;
+  for (Cell* g : gates)
+    for (Node* n : ring_of(g))
+      if (n->net && n->net->count_mode && !n->net->mark) {
+        n->net->mark = 1;
+        nets.push_back(n->net);
+      }
+  int64_t d_inv = 0, d_wt = 0;
+  for (Net* net : nets) {
+    net->mark = 0;
+    bool whole = false;
+    int kept_plus = 0, kept_minus = 0;  // the loads' signs unless the net is negated
+    for (const Node* n = net->nodes; n; n = n->next) {
+      bool flipped = n->target && n->target->mark;
+      if (flipped && n->dir != K_INPUT) whole = !whole;
+      if ((n->wt != 1 && n->wt != -1) || on_xor(n)) continue;
+      if ((n->wt == 1) != (flipped && n->dir == K_INPUT)) ++kept_plus;
+      else ++kept_minus;
+    }
+    int plus = whole ? kept_minus : kept_plus;
+    int minus = whole ? kept_plus : kept_minus;
+    Mode mode = Mode(net->count_mode - 1);
+    d_inv += inv_of(mode, plus, minus) - inv_of(mode, net->plus_loads, net->minus_loads);
+    d_wt += wt_of(mode, plus, minus) - wt_of(mode, net->plus_loads, net->minus_loads);
+  }
+  for (Cell* g : gates) g->mark = 0;
+  inv = int(active->inv + d_inv);
+  wt = int(active->wt + d_wt);
+  return true;
+}
+
 void check_counts() {
 #if defined(VORQ_CHECKED) && VORQ_CHECKED
   if (!active || !top) return;

@@ -382,6 +382,7 @@ struct Resolver {
   Edges edges;
   Groups groups[2] = {Groups(true), Groups(false)};
   std::vector<int> pending;  // edges whose phase changed since last looked at
+  std::vector<Cell*> gates;  // the gates of a trial
 
   void attach(Cell* comp) {
     if (edges.comp == comp) return;
@@ -430,11 +431,17 @@ struct Resolver {
       if (!reversible(gr.groups[size_t(k)])) continue;
       kept = gr.groups[size_t(k)].members;
       detail::Trial trial;
+      // the gain of the flip from the running counts, flipping only when kept
+      gates.clear();
+      for (int m : kept)
+        if (is_gate_class(edges.mem[size_t(m)]->cls)) gates.push_back(edges.mem[size_t(m)]);
+      int inv1, wt1;
+      detail::flip_counts(gates, inv1, wt1);
+      if (!by_weight) wt1 = 0;
+      if (!better(by_weight, inv0, wt0, inv1, wt1)) continue;
       flip(kept);
-      int inv1 = count_inv(top), wt1 = by_weight ? count_wt() : 0;
       detail::check_counts();
-      if (better(by_weight, inv0, wt0, inv1, wt1)) return trial.kept = true;
-      flip(kept);
+      return trial.kept = true;
     }
     return false;
   }

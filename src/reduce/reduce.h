@@ -154,6 +154,11 @@ std::vector<Cell*> resolved_heads(Cell* comp, bool with_xor);
 // Drops the sub-components resolved on demand.
 void forget_groups();
 
+// The inverter count and weight of the top module that flipping the gates
+// `gates` (each once) would give, worked out from the running counts without
+// flipping. False without counting.
+bool flip_counts(const std::vector<Cell*>& gates, int& inv, int& wt);
+
 // In a build with VORQ_CHECKED: compares the running counts with a full
 // recount and aborts on a difference. Otherwise nothing.
 void check_counts();
