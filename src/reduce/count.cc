@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <unordered_map>
+#include <utility>
 
 #include "reduce/reduce.h"
 
@@ -328,10 +329,55 @@ void end_trial(bool kept) {
 
 uint64_t state_hash() { return active ? active->hash : 0; }
 
+namespace {
+
+// The loads of `net` (not on exclusive-OR cells, wt +1 and wt -1) once the
+// gates with `mark` set are flipped: a gate flip negates its input Nodes one
+// by one and, for every other Node, the whole net; a Node changes when it is
+// negated an odd number of times.
+void loads_after_flip(const Net* net, int& plus, int& minus) {
+  bool whole = false;
+  int kept_plus = 0, kept_minus = 0;  // the loads' signs unless the net is negated
+  for (const Node* n = net->nodes; n; n = n->next) {
+    bool flipped = n->target && n->target->mark;
+    if (flipped && n->dir != K_INPUT) whole = !whole;
+    if ((n->wt != 1 && n->wt != -1) || on_xor(n)) continue;
+    if ((n->wt == 1) != (flipped && n->dir == K_INPUT)) ++kept_plus;
+    else ++kept_minus;
+  }
+  plus = whole ? kept_minus : kept_plus;
+  minus = whole ? kept_plus : kept_minus;
+}
+
+}  // namespace
+
+bool gate_flip_counts(Instance* g, int& inv0, int& wt0, int& inv1, int& wt1) {
+  if (!active) return false;
+  inv0 = wt0 = inv1 = wt1 = 0;
+  for (Node* r : ring_of(g)) {
+    Net* net = r->net;
+    if (!net) continue;
+    // only the gate's own Nodes on the net tell what the flip does to it
+    bool whole = false;
+    int plus = net->plus_loads, minus = net->minus_loads;
+    for (Node* n : ring_of(g)) {
+      if (n->net != net) continue;
+      if (n->dir != K_INPUT) whole = !whole;
+      else if (!on_xor(n) && n->wt == 1) --plus, ++minus;
+      else if (!on_xor(n) && n->wt == -1) ++plus, --minus;
+    }
+    if (whole) std::swap(plus, minus);
+    Mode mode = mode_of(net);
+    inv0 += inv_of(mode, net->plus_loads, net->minus_loads);
+    wt0 += wt_of(mode, net->plus_loads, net->minus_loads);
+    inv1 += inv_of(mode, plus, minus);
+    wt1 += wt_of(mode, plus, minus);
+  }
+  return true;
+}
+
 bool flip_counts(const std::vector<Cell*>& gates, int& inv, int& wt) {
   if (!active || !top) return false;
-  // A gate flip negates its input Nodes one by one and, for every other Node,
-  // the whole net; a Node changes when it is negated an odd number of times.
   static std::vector<Net*> nets;
   nets.clear();
   for (Cell* g : gates) g->mark = 1;
@@ -344,17 +390,8 @@ bool flip_counts(const std::vector<Cell*>& gates, int& inv, int& wt) {
   int64_t d_inv = 0, d_wt = 0;
   for (Net* net : nets) {
     net->mark = 0;
-    bool whole = false;
-    int kept_plus = 0, kept_minus = 0;  // the loads' signs unless the net is negated
-    for (const Node* n = net->nodes; n; n = n->next) {
-      bool flipped = n->target && n->target->mark;
-      if (flipped && n->dir != K_INPUT) whole = !whole;
-      if ((n->wt != 1 && n->wt != -1) || on_xor(n)) continue;
-      if ((n->wt == 1) != (flipped && n->dir == K_INPUT)) ++kept_plus;
-      else ++kept_minus;
-    }
-    int plus = whole ? kept_minus : kept_plus;
-    int minus = whole ? kept_plus : kept_minus;
+    int plus, minus;
+    loads_after_flip(net, plus, minus);
     Mode mode = Mode(net->count_mode - 1);
     d_inv += inv_of(mode, plus, minus) - inv_of(mode, net->plus_loads, net->minus_loads);
     d_wt += wt_of(mode, plus, minus) - wt_of(mode, net->plus_loads, net->minus_loads);

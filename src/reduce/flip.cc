@@ -96,6 +96,14 @@ int is_reversible_ts_bufs(Instance* t) {
 int diff_inv(Instance* g) {
   if (!is_reversible_instance(g)) return 0;
   detail::Trial trial;
+  int inv0, wt0, inv1, wt1;
+  if (detail::gate_flip_counts(g, inv0, wt0, inv1, wt1)) {
+    // worked out without a trial flip: flip only when it is kept
+    if (inv1 >= inv0) return 0;
+    rev_instance(g);
+    detail::check_counts();
+    return trial.kept = true;
+  }
   int before = gate_inv(g);
   rev_instance(g);
   int after = gate_inv(g);
@@ -108,9 +116,17 @@ int diff_inv(Instance* g) {
 int diff_wt(Instance* g) {
   if (!is_reversible_instance(g)) return 0;
   detail::Trial trial;
-  int inv0 = gate_inv(g), wt0 = gate_wt(g);
+  int inv0, wt0, inv1, wt1;
+  if (detail::gate_flip_counts(g, inv0, wt0, inv1, wt1)) {
+    // worked out without a trial flip: flip only when it is kept
+    if (!better_by_weight(inv0, wt0, inv1, wt1)) return 0;
+    rev_instance(g);
+    detail::check_counts();
+    return trial.kept = true;
+  }
+  inv0 = gate_inv(g), wt0 = gate_wt(g);
   rev_instance(g);
-  int inv1 = gate_inv(g), wt1 = gate_wt(g);
+  inv1 = gate_inv(g), wt1 = gate_wt(g);
   detail::check_counts();
   if (better_by_weight(inv0, wt0, inv1, wt1)) return trial.kept = true;
   rev_instance(g);

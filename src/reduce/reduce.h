@@ -158,6 +158,10 @@ void forget_groups();
 // `gates` (each once) would give, worked out from the running counts without
 // flipping. False without counting.
 bool flip_counts(const std::vector<Cell*>& gates, int& inv, int& wt);
+// The sums over the Nodes of gate `g` of the inverter count and weight of
+// their nets, now (inv0, wt0) and once `g` is flipped (inv1, wt1), from the
+// running counts without flipping. False without counting.
+bool gate_flip_counts(Instance* g, int& inv0, int& wt0, int& inv1, int& wt1);
 
 // In a build with VORQ_CHECKED: compares the running counts with a full
 // recount and aborts on a difference. Otherwise nothing.
