@@ -12,44 +12,17 @@ namespace vorq {
 
 namespace {
 
-// How a net's driver class turns its loads into a count.
-enum Mode : uint8_t { M_ZERO, M_NORMAL, M_REVERSIBLE };
-
 bool on_xor(const Node* n) { return n->target && is_xor_class(n->target->cls); }
 
 bool same(const char* a, const char* b) { return a && std::strcmp(a, b) == 0; }
 
-Mode net_mode(const Net* net) {
-  const Node* s = net->source;
-  if (!s) return M_ZERO;  // undriven: no inverter, no weight
-  const Cell* d = s->target;
-  if (!d) return M_NORMAL;
-  int c = d->cls;
-  if (c >= C_AND && c <= C_NOR)
-    return (all == 1 && !net->irreversible && can_negate(d)) ? M_REVERSIBLE : M_NORMAL;
-  if (c == C_EOR || c == C_ENOR) return net->irreversible ? M_NORMAL : M_REVERSIBLE;
-  if (c >= C_REG && c <= C_REG_SR) return M_ZERO;
-  if (c >= C_SREG && c <= C_SREG_SR) return same(s->pin_name, "scan_out") ? M_NORMAL : M_ZERO;
-  if (c == C_HIGH || c == C_LOW) return M_ZERO;
-  if (c == C_PIN) return (same(d->name, "VDD") || same(d->name, "VSS")) ? M_ZERO : M_NORMAL;
-  return M_NORMAL;
-}
-
-int inv_of(Mode m, int plus, int minus) {
-  switch (m) {
-    case M_NORMAL: return minus > 0;
-    case M_REVERSIBLE: return plus > 0 && minus > 0;
-    default: return 0;
-  }
-}
-
-int wt_of(Mode m, int plus, int minus) {
-  switch (m) {
-    case M_NORMAL: return minus;
-    case M_REVERSIBLE: return std::min(plus, minus);
-    default: return 0;
-  }
-}
+using detail::inv_of;
+using detail::M_NORMAL;
+using detail::M_REVERSIBLE;
+using detail::M_ZERO;
+using detail::Mode;
+using detail::net_mode;
+using detail::wt_of;
 
 bool counted_type(const Net* n) { return n->type == K_TRISTATE || n->type == NET_SIGNAL; }
 
@@ -136,6 +109,22 @@ void recount(int64_t& inv, int64_t& wt) {
 }
 
 }  // namespace
+
+Mode detail::net_mode(const Net* net) {
+  const Node* s = net->source;
+  if (!s) return M_ZERO;  // undriven: no inverter, no weight
+  const Cell* d = s->target;
+  if (!d) return M_NORMAL;
+  int c = d->cls;
+  if (c >= C_AND && c <= C_NOR)
+    return (all == 1 && !net->irreversible && can_negate(d)) ? M_REVERSIBLE : M_NORMAL;
+  if (c == C_EOR || c == C_ENOR) return net->irreversible ? M_NORMAL : M_REVERSIBLE;
+  if (c >= C_REG && c <= C_REG_SR) return M_ZERO;
+  if (c >= C_SREG && c <= C_SREG_SR) return same(s->pin_name, "scan_out") ? M_NORMAL : M_ZERO;
+  if (c == C_HIGH || c == C_LOW) return M_ZERO;
+  if (c == C_PIN) return (same(d->name, "VDD") || same(d->name, "VSS")) ? M_ZERO : M_NORMAL;
+  return M_NORMAL;
+}
 
 // ---- running counts ---------------------------------------------------------
 

@@ -18,35 +18,15 @@ namespace vorq {
 
 namespace {
 
-enum Mode : uint8_t { M_ZERO, M_NORMAL, M_REVERSIBLE };
+using detail::inv_of;
+using detail::M_NORMAL;
+using detail::M_REVERSIBLE;
+using detail::M_ZERO;
+using detail::Mode;
+using detail::net_mode;
+using detail::wt_of;
 
 bool same(const char* a, const char* b) { return a && std::strcmp(a, b) == 0; }
-
-// How the driver class of a net turns its loads into a count (the table of
-// count_inv_net).
-Mode net_mode(const Net* net) {
-  const Node* s = net->source;
-  if (!s) return M_ZERO;
-  const Cell* d = s->target;
-  if (!d) return M_NORMAL;
-  int c = d->cls;
-  if (c >= C_AND && c <= C_NOR)
-    return (all == 1 && !net->irreversible && can_negate(d)) ? M_REVERSIBLE : M_NORMAL;
-  if (c == C_EOR || c == C_ENOR) return net->irreversible ? M_NORMAL : M_REVERSIBLE;
-  if (c >= C_REG && c <= C_REG_SR) return M_ZERO;
-  if (c >= C_SREG && c <= C_SREG_SR) return same(s->pin_name, "scan_out") ? M_NORMAL : M_ZERO;
-  if (c == C_HIGH || c == C_LOW) return M_ZERO;
-  if (c == C_PIN) return (same(d->name, "VDD") || same(d->name, "VSS")) ? M_ZERO : M_NORMAL;
-  return M_NORMAL;
-}
-
-inline int inv_of(int mode, int plus, int minus) {
-  return mode == M_NORMAL ? minus > 0 : mode == M_REVERSIBLE ? (plus > 0 && minus > 0) : 0;
-}
-
-inline int wt_of(int mode, int plus, int minus) {
-  return mode == M_NORMAL ? minus : mode == M_REVERSIBLE ? std::min(plus, minus) : 0;
-}
 
 bool better(int64_t inv0, int64_t wt0, int64_t inv1, int64_t wt1) {
   return inv1 < inv0 || (inv1 == inv0 && wt1 < wt0);

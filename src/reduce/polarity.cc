@@ -113,7 +113,11 @@ struct Polarity {
       return;
     }
     if (!net->nodes) return;  // a new net that stayed empty
-    Node* d = make_driver(positive);
+    add_driven_net(net, make_driver(positive));
+  }
+
+  // Gives `net` its driver `d` and puts it at the head of the flat net list.
+  static void add_driven_net(Net* net, Node* d) {
     push_node(net, d);
     net->source = d;
     net->type = NET_SIGNAL;
@@ -141,12 +145,7 @@ struct Polarity {
       }
       if (!other) {
         other = make<Net>();
-        Node* d = make_driver(other_positive);
-        push_node(other, d);
-        other->source = d;
-        other->type = NET_SIGNAL;
-        other->next = top->nets;
-        top->nets = other;
+        add_driven_net(other, make_driver(other_positive));
       }
       set_weights(n, 1, 1);
       push_node(other, n);

@@ -117,6 +117,18 @@ int is_reversible_net(Net* net);
 // ---- shared by the reduction's own files (and its tests) ----------------------
 namespace detail {
 
+// How a net's driver class turns its loads (those not on exclusive-OR cells)
+// into a count: not at all, one inverter for any load of wt -1, or one only
+// when both signs are present (a driver free to take either polarity).
+enum Mode : uint8_t { M_ZERO, M_NORMAL, M_REVERSIBLE };
+Mode net_mode(const Net* net);
+inline int inv_of(int mode, int plus, int minus) {
+  return mode == M_NORMAL ? minus > 0 : mode == M_REVERSIBLE ? (plus > 0 && minus > 0) : 0;
+}
+inline int wt_of(int mode, int plus, int minus) {
+  return mode == M_NORMAL ? minus : mode == M_REVERSIBLE ? (plus < minus ? plus : minus) : 0;
+}
+
 // The settlement runs after kept flips (option -a or exclusive-OR cells).
 inline bool settlement_on() { return eor_enor_exist == 1 || all == 1; }
 
