@@ -14,15 +14,7 @@ namespace {
 
 bool on_xor(const Node* n) { return n->target && is_xor_class(n->target->cls); }
 
-bool same(const char* a, const char* b) { return a && std::strcmp(a, b) == 0; }
-
-using detail::inv_of;
-using detail::M_NORMAL;
-using detail::M_REVERSIBLE;
-using detail::M_ZERO;
-using detail::Mode;
-using detail::net_mode;
-using detail::wt_of;
+using namespace detail;
 
 bool counted_type(const Net* n) { return n->type == K_TRISTATE || n->type == NET_SIGNAL; }
 

@@ -18,15 +18,7 @@ namespace vorq {
 
 namespace {
 
-using detail::inv_of;
-using detail::M_NORMAL;
-using detail::M_REVERSIBLE;
-using detail::M_ZERO;
-using detail::Mode;
-using detail::net_mode;
-using detail::wt_of;
-
-bool same(const char* a, const char* b) { return a && std::strcmp(a, b) == 0; }
+using namespace detail;
 
 bool better(int64_t inv0, int64_t wt0, int64_t inv1, int64_t wt1) {
   return inv1 < inv0 || (inv1 == inv0 && wt1 < wt0);

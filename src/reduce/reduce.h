@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "netlist/netlist.h"
@@ -120,6 +121,8 @@ namespace detail {
 // How a net's driver class turns its loads (those not on exclusive-OR cells)
 // into a count: not at all, one inverter for any load of wt -1, or one only
 // when both signs are present (a driver free to take either polarity).
+inline bool same(const char* a, const char* b) { return a && std::strcmp(a, b) == 0; }
+
 enum Mode : uint8_t { M_ZERO, M_NORMAL, M_REVERSIBLE };
 Mode net_mode(const Net* net);
 inline int inv_of(int mode, int plus, int minus) {
