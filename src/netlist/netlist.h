@@ -163,6 +163,8 @@ struct Net {
   // running sums, else 1 + how the driver class counts the loads.
   uint8_t count_mode;
   uint8_t mark;         // reduction: scratch flag of one computation, else 0
+  uint8_t queued;       // reduction: waits to have its driver polarity settled
+  int32_t rid = -1;     // reduction: index of the net in the component's search
   // Running load counts kept by the reduction (loads not on exclusive-OR
   // cells with wt +1 and with wt -1); valid only while counting is on.
   int32_t plus_loads;

@@ -173,11 +173,13 @@ void conn_comp_dual(Cell* head) {
 }
 
 int diff_inv_conn_comp(Cell* head) {
-  if (!is_reversible_instance_all(head)) return 0;
+  bool reversible;
+  int inv1, wt1;
+  bool kept_counts = detail::whole_flip_counts(head, reversible, inv1, wt1);
+  if (kept_counts ? !reversible : !is_reversible_instance_all(head)) return 0;
   detail::Trial trial;
   int before = count_inv(top);
-  int inv1, wt1;
-  if (detail::flip_counts(gates_of(head), inv1, wt1)) {
+  if (kept_counts || detail::flip_counts(gates_of(head), inv1, wt1)) {
     // worked out without a trial flip: flip only when it is kept
     if (inv1 >= before) return 0;
     rev_instance_all(head);
@@ -193,11 +195,13 @@ int diff_inv_conn_comp(Cell* head) {
 }
 
 int diff_wt_conn_comp(Cell* head) {
-  if (!is_reversible_instance_all(head)) return 0;
+  bool reversible;
+  int inv1, wt1;
+  bool kept_counts = detail::whole_flip_counts(head, reversible, inv1, wt1);
+  if (kept_counts ? !reversible : !is_reversible_instance_all(head)) return 0;
   detail::Trial trial;
   int inv0 = count_inv(top), wt0 = count_wt();
-  int inv1, wt1;
-  if (detail::flip_counts(gates_of(head), inv1, wt1)) {
+  if (kept_counts || detail::flip_counts(gates_of(head), inv1, wt1)) {
     // worked out without a trial flip: flip only when it is kept
     if (!(inv1 < inv0 || (inv1 == inv0 && wt1 < wt0))) return 0;
     rev_instance_all(head);

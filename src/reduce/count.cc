@@ -50,9 +50,9 @@ struct Counts final : WeightObserver {
   int64_t inv = 0;
   int64_t wt = 0;
   uint64_t hash = 0;
-  // phase changes of a trial, told to the sub-components only when kept
+  // weight changes of a trial, told to the sub-components only when kept
   bool in_trial = false;
-  std::vector<Node*> trial_phase;
+  std::vector<Node*> trial_changes;
   // nets of type 271/291 by the component of their driver
   bool index_built = false;
   std::unordered_map<Cell*, std::vector<Net*>> by_comp;
@@ -60,10 +60,8 @@ struct Counts final : WeightObserver {
   void weights_changed(Node* n, int old_wt, int old_phase) override {
     hash ^= node_key(n, old_wt, old_phase) ^ node_key(n, n->wt, n->phase);
     if (old_wt == n->wt) return;
-    if ((old_wt == 1) != (n->wt == 1)) {
-      if (in_trial) trial_phase.push_back(n);
-      else detail::phase_changed(n);
-    }
+    if (in_trial) trial_changes.push_back(n);
+    else detail::weight_changed(n);
     Net* net = n->net;
     if (!net || on_xor(n)) return;
     const bool counted = net->count_mode != 0;
@@ -297,15 +295,15 @@ void components_changed() {
 void begin_trial() {
   if (!active) return;
   active->in_trial = true;
-  active->trial_phase.clear();
+  active->trial_changes.clear();
 }
 
 void end_trial(bool kept) {
   if (!active) return;
   active->in_trial = false;
   if (kept)
-    for (Node* n : active->trial_phase) phase_changed(n);
-  active->trial_phase.clear();
+    for (Node* n : active->trial_changes) weight_changed(n);
+  active->trial_changes.clear();
 }
 
 uint64_t state_hash() { return active ? active->hash : 0; }

@@ -3,11 +3,17 @@
 //
 // `plus_factor` and the `rev_sub_comp_*` searches build and walk the
 // sub-component list of the records. The global steps of the reduction passes
-// reach the same decisions without rebuilding the whole list at every step:
-// a sub-component is resolved when the walk first reaches one of its members,
-// and stays resolved until one of its in-phase connections changes.
+// reach the same decisions without rebuilding the list or walking it: the
+// groups and the gains of their flips are kept up to date as weights change,
+// so a step costs what it changes.
 #include <algorithm>
+#include <array>
+#include <climits>
+#include <functional>
+#include <queue>
 #include <cstdint>
+#include <cstdlib>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -16,6 +22,10 @@
 namespace vorq {
 
 namespace {
+
+using detail::inv_of;
+using detail::Mode;
+using detail::wt_of;
 
 bool grouping(int cls, bool with_xor) {
   if (cls == C_EOR || cls == C_ENOR) return with_xor;
@@ -120,7 +130,27 @@ Cell* search_list(bool with_xor, bool by_weight) {
   return nullptr;
 }
 
-// ---- resolved on demand ---------------------------------------------------------
+#if defined(VORQ_CHECKED) && VORQ_CHECKED
+// The head of the first sub-component whose flip would improve the design, by
+// a walk of the whole list of the records, without flipping anything.
+Cell* first_improving(Cell* comp, bool with_xor, bool by_weight) {
+  sub_build().build(comp, with_xor);
+  int inv0 = count_inv(top), wt0 = by_weight ? count_wt() : 0;
+  std::vector<Cell*> gates;
+  for (Cell* s = start_sub_comp; s; s = s->sub_comp_link) {
+    if (!tried_head(s, with_xor) || !is_reversible_sub_comp_tmp(s)) continue;
+    gates.clear();
+    for (Cell* m = s->sub_comp; m; m = m->sub_comp_next)
+      if (is_gate_class(m->cls)) gates.push_back(m);
+    int inv1, wt1;
+    detail::flip_counts(gates, inv1, wt1);
+    if (better(by_weight, inv0, wt0, inv1, by_weight ? wt1 : 0)) return s;
+  }
+  return nullptr;
+}
+#endif
+
+// ---- kept up to date ---------------------------------------------------------
 
 // The in-phase connections that can join members of one component: a load of
 // a signal net driven by a grouping member, on a grouping member. Whether one
@@ -192,262 +222,737 @@ struct Edges {
   }
 };
 
-// The sub-components of one grouping (with or without exclusive-OR cells),
-// each resolved when first needed and dropped when a connection in or at it
-// changes.
-struct Groups {
-  explicit Groups(bool x) : with_xor(x) {}
-  bool with_xor;
-  const Edges* g = nullptr;
-  std::vector<int> gid;  // sub-component of each member; -1 unresolved
-  struct Group {
-    int head;
-    std::vector<int> members;
+// Heads of the groups, kept as the build's joins would leave them. The joins
+// of the build, taken in the order of the connections (its `time`), form a
+// forest over the members: a member linked under another at time s joined its
+// set to the other's at s, and `driver_side` tells whether the connection's
+// driver was on the linked member's side. Times grow towards the roots. The
+// head of a set is that of its latest linked member whose side drove the join,
+// or the member itself. A new in-phase connection re-joins only the sets that
+// meet it: the links above its two ends are undone and made again in time
+// order, and a member linked earlier than before hands its later links up to
+// the set that holds it then.
+struct HeadForest {
+  static constexpr int kNever = INT32_MAX;
+  std::vector<int> up, time, size, slot;  // slot: index in the parent's `below`
+  std::vector<int> latest;  // no link below has a later time
+  std::vector<uint8_t> driver_side;
+  std::vector<std::vector<int>> below;
+  std::vector<int> link_of;  // connection -> member it links, or -1
+  // driver-side links below each member: a heap by time, whose entries of
+  // links undone since are dropped when they come to the top
+  std::vector<std::vector<std::pair<int, int>>> drove;
+  std::vector<int> drove_live;
+  struct Join {
+    int time, a, b;
+    bool a_drives;
+    bool operator>(const Join& o) const { return time > o.time; }
   };
-  std::vector<Group> groups;
-  std::vector<int> free_slots;
-  std::vector<int> parent, label, size, stack, net_list, slot_of, made;
-  size_t open = 0;  // members not resolved
+  std::priority_queue<Join, std::vector<Join>, std::greater<Join>> joins;
+  std::vector<int> chain, whole;
+  std::vector<uint8_t> on_chain;
 
-  void reset(const Edges* e) {
-    g = e;
-    gid.assign(e->mem.size(), -1);
-    parent.assign(e->mem.size(), 0);
-    label.assign(e->mem.size(), 0);
-    size.assign(e->mem.size(), 0);
-    slot_of.assign(e->mem.size(), -1);
-    groups.clear();
-    free_slots.clear();
-    open = e->mem.size();
+  void reset(size_t members, size_t connections) {
+    up.resize(members);
+    time.assign(members, kNever);
+    size.assign(members, 1);
+    slot.assign(members, -1);
+    driver_side.assign(members, 0);
+    below.assign(members, {});
+    drove.assign(members, {});
+    drove_live.assign(members, 0);
+    latest.assign(members, -1);
+    on_chain.assign(members, 0);
+    for (size_t m = 0; m < members; ++m) up[m] = int(m);
+    link_of.assign(connections, -1);
   }
 
-  int new_group(int head) {
-    int k;
-    if (!free_slots.empty()) {
-      k = free_slots.back();
-      free_slots.pop_back();
-    } else {
-      k = int(groups.size());
-      groups.emplace_back();
+  // The member that stands for the set of m just before time t.
+  int top_before(int m, int t) const {
+    while (up[size_t(m)] != m && time[size_t(m)] < t) m = up[size_t(m)];
+    return m;
+  }
+
+  void link(int c, int p, int t, bool c_drives) {
+    up[size_t(c)] = p;
+    time[size_t(c)] = t;
+    driver_side[size_t(c)] = c_drives;
+    slot[size_t(c)] = int(below[size_t(p)].size());
+    below[size_t(p)].push_back(c);
+    latest[size_t(p)] = std::max(latest[size_t(p)], t);
+    size[size_t(p)] += size[size_t(c)];
+    link_of[size_t(t)] = c;
+    if (c_drives) {
+      std::vector<std::pair<int, int>>& d = drove[size_t(p)];
+      if (d.size() > 2 * size_t(drove_live[size_t(p)]) + 16) {
+        d.erase(std::remove_if(d.begin(), d.end(), [&](const std::pair<int, int>& x) { return !holds(p, x); }),
+                d.end());
+        std::make_heap(d.begin(), d.end());
+      }
+      d.push_back({t, c});
+      std::push_heap(d.begin(), d.end());
+      ++drove_live[size_t(p)];
     }
-    groups[size_t(k)].head = head;
-    groups[size_t(k)].members.clear();
-    return k;
   }
 
-  // The sub-component of member p, resolved one by one while few members are
-  // open, else all open members at once.
-  int group_of(int p) {
-    int k = gid[size_t(p)];
-    if (k >= 0) return k;
-    if (open * 8 <= gid.size()) return resolve(p);
-    resolve_all();
-    return gid[size_t(p)];
+  // Undoes the link of c; sizes are left to the caller.
+  void unlink(int c) {
+    int p = up[size_t(c)];
+    std::vector<int>& b = below[size_t(p)];
+    int last = b.back();
+    b[size_t(slot[size_t(c)])] = last;
+    slot[size_t(last)] = slot[size_t(c)];
+    b.pop_back();
+    if (driver_side[size_t(c)]) --drove_live[size_t(p)];
+    link_of[size_t(time[size_t(c)])] = -1;
+    up[size_t(c)] = c;
+    time[size_t(c)] = kNever;
+    slot[size_t(c)] = -1;
   }
 
-  bool usable(int e) const {
-    return g->in_phase[size_t(e)] && (with_xor || !g->e_xor[size_t(e)]);
-  }
-
-  void drop(int member) {
-    int k = gid[size_t(member)];
-    if (k < 0) return;
-    for (int m : groups[size_t(k)].members) gid[size_t(m)] = -1;
-    open += groups[size_t(k)].members.size();
-    // release it: a slot keeping the room of a large group would make the
-    // memory grow with the number of steps
-    std::vector<int>().swap(groups[size_t(k)].members);
-    free_slots.push_back(k);
-  }
-
-  // Resolves every open member in one pass over the driven nets, joining as
-  // the build does. A resolved sub-component is closed under in-phase
-  // connections, so the open members form whole sub-components.
-  void resolve_all() {
-    size_t n = gid.size();
-    for (size_t m = 0; m < n; ++m)
-      if (gid[m] == -1) make_set(int(m));
-    for (const Edges::DrivenNet& dn : g->nets) {
-      if (gid[size_t(dn.driver)] != -1) continue;
-      int h = find(dn.driver);
-      for (int e = dn.first; e < dn.last; ++e)
-        if (usable(e)) h = join(h, find(g->e_target[size_t(e)]));
+  // Joins the tops a and b at time t, later than every link made so far; the
+  // smaller set goes under the larger.
+  void join_now(int a, int b, int t, bool a_drives) {
+    if (size[size_t(a)] > size[size_t(b)]) {
+      std::swap(a, b);
+      a_drives = !a_drives;
     }
-    made.clear();
-    for (size_t m = 0; m < n; ++m) {
-      if (gid[m] != -1) continue;
-      int r = find(int(m));
-      if (slot_of[size_t(r)] < 0) {
-        slot_of[size_t(r)] = new_group(label[size_t(r)]);
-        made.push_back(r);
-      }
-      gid[m] = slot_of[size_t(r)];
-      groups[size_t(gid[m])].members.push_back(int(m));
-    }
-    for (int r : made) slot_of[size_t(r)] = -1;
-    open = 0;
+    link(a, b, t, a_drives);
   }
 
-  // Union-find balanced by size; the root of a set carries in `label` the
-  // head that the build's joins give it (the driver side's).
-  void make_set(int x) {
-    parent[size_t(x)] = x;
-    label[size_t(x)] = x;
-    size[size_t(x)] = 1;
+  // Whether a heap entry of m is a link in place.
+  bool holds(int m, const std::pair<int, int>& x) const {
+    int c = x.second;
+    return up[size_t(c)] == m && c != m && time[size_t(c)] == x.first && driver_side[size_t(c)];
   }
 
-  int find(int x) {
-    while (parent[size_t(x)] != x) {
-      parent[size_t(x)] = parent[size_t(parent[size_t(x)])];
-      x = parent[size_t(x)];
+  // The head of the set whose top member is `top`.
+  int head(int top) {
+    int m = top;
+    for (;;) {
+      std::vector<std::pair<int, int>>& d = drove[size_t(m)];
+      while (!d.empty() && !holds(m, d.front())) {
+        std::pop_heap(d.begin(), d.end());
+        d.pop_back();
+      }
+      if (d.empty()) return m;
+      m = d.front().second;
     }
-    return x;
   }
 
-  // Joins the set of root t into the set of root h, whose head stays;
-  // returns the root of the joined set.
-  int join(int h, int t) {
-    if (h == t) return h;
-    int head = label[size_t(h)];
-    if (size[size_t(h)] < size[size_t(t)]) std::swap(h, t);
-    parent[size_t(t)] = h;
-    size[size_t(h)] += size[size_t(t)];
-    label[size_t(h)] = head;
-    return h;
+  // The links made to v after time t, once v is linked at t, belong to the
+  // set that holds v then: they become joins to make again.
+  void hand_up(int v, int t) {
+    if (latest[size_t(v)] < t) return;
+    std::vector<int>& b = below[size_t(v)];
+    latest[size_t(v)] = -1;
+    for (size_t i = 0; i < b.size();) {
+      int c = b[i];
+      if (time[size_t(c)] < t) {
+        latest[size_t(v)] = std::max(latest[size_t(v)], time[size_t(c)]);
+        ++i;
+        continue;
+      }
+      joins.push({time[size_t(c)], c, v, bool(driver_side[size_t(c)])});
+      size[size_t(v)] -= size[size_t(c)];
+      unlink(c);
+    }
   }
 
-  // Resolves the sub-component of `start`: its members through in-phase
-  // connections, then its head by the joins of the build in their order.
-  int resolve(int start) {
-    std::vector<int> members;
-    stack.clear();
-    stack.push_back(start);
-    gid[size_t(start)] = -2;
-    auto reach = [&](int y) {
-      if (gid[size_t(y)] >= 0) drop(y);  // cannot happen while invalidation is complete
-      if (gid[size_t(y)] == -1) {
-        gid[size_t(y)] = -2;
-        stack.push_back(y);
+  // Adds connection t from driver d to load l to the joins.
+  void insert(int t, int d, int l) {
+    int x = top_before(d, t), y = top_before(l, t);
+    if (x == y) return;
+    // undo every link above x and y; each becomes a join to make again
+    chain.clear();
+    for (int v : {x, y})
+      for (; !on_chain[size_t(v)]; v = up[size_t(v)]) {
+        on_chain[size_t(v)] = 1;
+        chain.push_back(v);
+        if (up[size_t(v)] == v) break;
       }
-    };
-    while (!stack.empty()) {
-      int x = stack.back();
-      stack.pop_back();
-      members.push_back(x);
-      for (int i = g->out_first[size_t(x)]; i < g->out_first[size_t(x) + 1]; ++i) {
-        const Edges::DrivenNet& dn = g->nets[size_t(g->out[size_t(i)])];
-        for (int e = dn.first; e < dn.last; ++e)
-          if (usable(e)) reach(g->e_target[size_t(e)]);
-      }
-      for (int i = g->in_first[size_t(x)]; i < g->in_first[size_t(x) + 1]; ++i) {
-        int e = g->in[size_t(i)];
-        if (usable(e)) reach(g->nets[size_t(g->e_net[size_t(e)])].driver);
-      }
+    whole.clear();
+    for (int v : chain) whole.push_back(size[size_t(v)]);
+    for (size_t i = 0; i < chain.size(); ++i) {
+      int v = chain[i], p = up[size_t(v)];
+      if (p != v && on_chain[size_t(p)]) size[size_t(p)] -= whole[i];
     }
-    int head = start;
-    if (members.size() > 1) {
-      // the driven nets of the members in list order: sorted, or picked from
-      // all nets when that is cheaper
-      net_list.clear();
-      for (int m : members) {
-        make_set(m);
-        gid[size_t(m)] = -3;
-        for (int i = g->out_first[size_t(m)]; i < g->out_first[size_t(m) + 1]; ++i)
-          net_list.push_back(g->out[size_t(i)]);
-      }
-      if (net_list.size() * 16 < g->nets.size()) {
-        std::sort(net_list.begin(), net_list.end());
-      } else {
-        net_list.clear();
-        for (size_t k = 0; k < g->nets.size(); ++k)
-          if (gid[size_t(g->nets[k].driver)] == -3) net_list.push_back(int(k));
-      }
-      for (int k : net_list) {
-        const Edges::DrivenNet& dn = g->nets[size_t(k)];
-        int h = find(dn.driver);
-        for (int e = dn.first; e < dn.last; ++e)
-          if (usable(e)) h = join(h, find(g->e_target[size_t(e)]));
-      }
-      head = label[size_t(find(start))];
+    for (int v : chain) {
+      on_chain[size_t(v)] = 0;
+      if (up[size_t(v)] == v) continue;
+      joins.push({time[size_t(v)], v, up[size_t(v)], bool(driver_side[size_t(v)])});
+      unlink(v);
     }
-    int k = new_group(head);
-    open -= members.size();
-    groups[size_t(k)].members = std::move(members);
-    for (int m : groups[size_t(k)].members) gid[size_t(m)] = k;
-    return k;
+    joins.push({t, x, y, true});
+    while (!joins.empty()) {
+      Join j = joins.top();
+      joins.pop();
+      int ra = top_before(j.a, j.time), rb = top_before(j.b, j.time);
+      if (ra == rb) continue;
+      bool a_drives = j.a_drives;
+      // the one with fewer links below goes under: its later links move
+      size_t la = below[size_t(ra)].size(), lb = below[size_t(rb)].size();
+      if (la > lb || (la == lb && size[size_t(ra)] > size[size_t(rb)])) {
+        std::swap(ra, rb);
+        a_drives = !a_drives;
+      }
+      hand_up(ra, j.time);
+      link(ra, rb, j.time, a_drives);
+    }
+  }
+
+  // Undoes every link of the members `ms` (all of one tree).
+  void detach(const std::vector<int>& ms) {
+    for (int m : ms) {
+      if (up[size_t(m)] != m) link_of[size_t(time[size_t(m)])] = -1;
+      up[size_t(m)] = m;
+      time[size_t(m)] = kNever;
+      slot[size_t(m)] = -1;
+      size[size_t(m)] = 1;
+      latest[size_t(m)] = -1;
+      below[size_t(m)].clear();
+      drove[size_t(m)].clear();
+      drove_live[size_t(m)] = 0;
+    }
+  }
+
+  // Makes the joins of connections (time, driver, load), in time order.
+  void replay(const std::vector<std::array<int, 3>>& cs) {
+    for (const auto& c : cs) {
+      int x = top_before(c[1], kNever), y = top_before(c[2], kNever);
+      if (x != y) join_now(x, y, c[0], true);
+    }
   }
 };
 
-struct Resolver {
+// The sub-components of one component under one grouping (with or without
+// exclusive-OR cells), kept up to date as weights change. A connection that
+// turns in-phase joins two groups at once; when a join of the build is lost,
+// its group is resolved again from its members. Every group holds the gain
+// of its flip as a sum of shares, one per net its gates touch, so a changed
+// net costs only its own Nodes, and its head from the forest of joins. The
+// groups whose flip improves the design and may be tried sit in sets ordered
+// by the position of their heads: a step takes the one nearest the list's
+// start, as the walk of the whole list would.
+struct Search {
   Edges edges;
-  Groups groups[2] = {Groups(true), Groups(false)};
-  std::vector<int> pending;  // edges whose phase changed since last looked at
-  std::vector<Cell*> gates;  // the gates of a trial
+  bool built = false;
+  bool with_xor = true;
+
+  // The counted nets that gates of the component touch, each with room for
+  // one share per gate Node on it.
+  struct Share {
+    int group;
+    int inv, wt;  // what a flip of the group would change on the net
+  };
+  std::vector<Net*> net;
+  std::vector<int> share_first, share_count;
+  std::vector<Share> shares;
+  std::vector<int> dirty;  // nets whose shares must be worked out again
+  std::vector<uint8_t> is_dirty;
+  // the same for a flip of every gate of the component
+  std::vector<std::array<int, 2>> whole_share;
+  int64_t whole_inv = 0, whole_wt = 0;
+  int irreversible_gates = 0;
+  std::vector<uint8_t> fixed;  // a gate that may not be flipped
+
+  struct Group {
+    int first = -1, last = -1, size = 0;
+    int irreversible = 0;  // gates that may not be flipped
+    int head = -1;         // -1 until worked out
+    int cand = 0, cand_pos = -1;  // in which set, at which position
+    int64_t inv = 0, wt = 0;      // gain of its flip (negative improves)
+    bool broken = false, touched = false, rebuilt = false;
+  };
+  std::vector<Group> groups;
+  std::vector<int> gid, next_member;
+  std::vector<int> fwd;  // itself while live; the group it joined; -1 when dissolved
+  std::vector<int> free_ids, dead, touched, broken;
+  std::set<int> cand[3];  // [1] heads of groups lowering the count, [2] only the weight
+  std::vector<int> pending;  // edges whose Node's weight changed
+  std::vector<int> added, rebuilt;
+  HeadForest forest;
+  std::vector<std::array<int, 3>> conns;
+  // scratch
+  std::vector<int> stack, net_list, acc_list;
+  struct Acc {
+    bool seen = false, whole = false;
+    int plus_in = 0, minus_in = 0;
+  };
+  std::vector<Acc> acc;
+
+  bool usable(int e) const { return edges.in_phase[size_t(e)] && (with_xor || !edges.e_xor[size_t(e)]); }
+
+  // The position of a gate of the component, or -1.
+  int gate_pos(const Cell* t) const {
+    if (!t || t->comp != edges.comp || !is_gate_class(t->cls)) return -1;
+    return t->rid;
+  }
+
+  int net_id(const Net* n) const {
+    int r = n->rid;
+    return (r >= 0 && size_t(r) < net.size() && net[size_t(r)] == n) ? r : -1;
+  }
 
   void attach(Cell* comp) {
     if (edges.comp == comp) return;
     edges.build(comp);
-    groups[0].reset(&edges);
-    groups[1].reset(&edges);
+    built = false;
+    net.clear();
+    for (Cell* m : edges.mem) {
+      if (!is_gate_class(m->cls)) continue;
+      for (Node* n : ring_of(m))
+        if (n->net && n->net->count_mode && net_id(n->net) < 0) {
+          n->net->rid = int32_t(net.size());
+          net.push_back(n->net);
+        }
+    }
+    share_first.assign(net.size() + 1, 0);
+    for (size_t k = 0; k < net.size(); ++k) {
+      int room = 0;
+      for (Node* n : nodes_of(net[k]))
+        if (gate_pos(n->target) >= 0) ++room;
+      share_first[k + 1] = share_first[k] + room;
+    }
+    shares.assign(size_t(share_first.back()), Share{});
+    share_count.assign(net.size(), 0);
+    is_dirty.assign(net.size(), 0);
+    whole_share.assign(net.size(), {0, 0});
+    whole_inv = whole_wt = 0;
+    fixed.assign(edges.mem.size(), 0);
+    for (size_t m = 0; m < edges.mem.size(); ++m) {
+      Cell* c = edges.mem[m];
+      fixed[m] = is_gate_class(c->cls) && !is_reversible_instance(c);
+    }
+    irreversible_gates = int(std::count(fixed.begin(), fixed.end(), 1));
+    dirty.clear();
     pending.clear();
   }
 
-  void settle_pending() {
+  // ---- groups -----------------------------------------------------------------
+
+  int live(int g) const {
+    while (g >= 0 && fwd[size_t(g)] != g) g = fwd[size_t(g)];
+    return g;
+  }
+
+  void touch(int g) {
+    if (groups[size_t(g)].touched) return;
+    groups[size_t(g)].touched = true;
+    touched.push_back(g);
+  }
+
+  int new_group() {
+    int g;
+    if (!free_ids.empty()) {
+      g = free_ids.back();
+      free_ids.pop_back();
+    } else {
+      g = int(groups.size());
+      groups.emplace_back();
+      fwd.push_back(g);
+      acc.emplace_back();
+    }
+    groups[size_t(g)] = Group();
+    fwd[size_t(g)] = g;
+    return g;
+  }
+
+  void add_member(int g, int m) {
+    Group& G = groups[size_t(g)];
+    gid[size_t(m)] = g;
+    next_member[size_t(m)] = -1;
+    if (G.last >= 0) next_member[size_t(G.last)] = m;
+    else G.first = m;
+    G.last = m;
+    ++G.size;
+    G.irreversible += fixed[size_t(m)];
+  }
+
+  void mark_nets(int m) {
+    Cell* c = edges.mem[size_t(m)];
+    if (!is_gate_class(c->cls)) return;
+    for (Node* n : ring_of(c)) {
+      int k = n->net ? net_id(n->net) : -1;
+      if (k >= 0 && !is_dirty[size_t(k)]) {
+        is_dirty[size_t(k)] = 1;
+        dirty.push_back(k);
+      }
+    }
+  }
+
+  void uncand(Group& G) {
+    if (G.cand) cand[G.cand].erase(G.cand_pos);
+    G.cand = 0;
+  }
+
+  // Joins two live groups: the smaller one's members move into the larger.
+  void join_groups(int a, int b) {
+    if (groups[size_t(a)].size < groups[size_t(b)].size) std::swap(a, b);
+    Group& A = groups[size_t(a)];
+    Group& B = groups[size_t(b)];
+    for (int m = B.first; m >= 0; m = next_member[size_t(m)]) {
+      gid[size_t(m)] = a;
+      mark_nets(m);  // their shares name b, and may overlap a's
+    }
+    next_member[size_t(A.last)] = B.first;
+    A.last = B.last;
+    A.size += B.size;
+    A.irreversible += B.irreversible;
+    A.inv += B.inv;
+    A.wt += B.wt;
+    A.head = -1;
+    if (B.broken && !A.broken) broken.push_back(a);
+    A.broken = A.broken || B.broken;
+    uncand(B);
+    fwd[size_t(b)] = a;
+    dead.push_back(b);
+    touch(a);
+  }
+
+  // The members reached from s through in-phase connections whose group is
+  // `from`; each gets `to` and goes into `piece`.
+  void spread(int s, int from, int to, std::vector<int>& piece) {
+    piece.assign(1, s);
+    gid[size_t(s)] = to;
+    stack.assign(1, s);
+    auto reach = [&](int y) {
+      if (gid[size_t(y)] != from) return;
+      gid[size_t(y)] = to;
+      piece.push_back(y);
+      stack.push_back(y);
+    };
+    while (!stack.empty()) {
+      int x = stack.back();
+      stack.pop_back();
+      for (int i = edges.out_first[size_t(x)]; i < edges.out_first[size_t(x) + 1]; ++i) {
+        const Edges::DrivenNet& dn = edges.nets[size_t(edges.out[size_t(i)])];
+        for (int e = dn.first; e < dn.last; ++e)
+          if (usable(e)) reach(edges.e_target[size_t(e)]);
+      }
+      for (int i = edges.in_first[size_t(x)]; i < edges.in_first[size_t(x) + 1]; ++i) {
+        int e = edges.in[size_t(i)];
+        if (usable(e)) reach(edges.nets[size_t(edges.e_net[size_t(e)])].driver);
+      }
+    }
+  }
+
+  void mark_rebuilt(int g) {
+    Group& G = groups[size_t(g)];
+    G.rebuilt = true;
+    G.head = -1;
+    rebuilt.push_back(g);
+    touch(g);
+  }
+
+  // Resolves a group again from its members after a join of the build was
+  // lost: its joins are made again, and when it fell apart, each part
+  // becomes a group of its own.
+  void dissolve(int x) {
+    Group& X = groups[size_t(x)];
+    X.broken = false;
+    std::vector<int>& ms = net_list;
+    ms.clear();
+    for (int m = X.first; m >= 0; m = next_member[size_t(m)]) ms.push_back(m);
+    forest.detach(ms);
+    std::vector<int> piece;
+    spread(ms[0], x, -2, piece);
+    bool whole = piece.size() == ms.size();
+    for (int m : piece) gid[size_t(m)] = x;
+    if (whole) {  // still one group: same members, same gain
+      connections_of(ms);
+      forest.replay(conns);
+      mark_rebuilt(x);
+      return;
+    }
+    uncand(X);
+    fwd[size_t(x)] = -1;
+    dead.push_back(x);
+    for (int m : ms) {
+      gid[size_t(m)] = -1;
+      mark_nets(m);
+    }
+    for (int s : ms) {
+      if (gid[size_t(s)] != -1) continue;
+      int g = new_group();
+      spread(s, -1, g, piece);
+      for (int m : piece) {
+        gid[size_t(m)] = -1;
+        add_member(g, m);
+      }
+      mark_rebuilt(g);
+      connections_of(piece);
+      forest.replay(conns);
+    }
+  }
+
+  // ---- gains ------------------------------------------------------------------
+
+  // Works out the shares of one net again: for every group with gates on it,
+  // what flipping those gates would change in the net's count and weight.
+  void refresh(int k) {
+    Net* nt = net[size_t(k)];
+    Share* sh = &shares[size_t(share_first[size_t(k)])];
+    for (int i = 0; i < share_count[size_t(k)]; ++i) {
+      int g = live(sh[i].group);
+      if (g < 0) continue;
+      groups[size_t(g)].inv -= sh[i].inv;
+      groups[size_t(g)].wt -= sh[i].wt;
+      touch(g);
+    }
+    share_count[size_t(k)] = 0;
+    acc_list.clear();
+    for (const Node* n = nt->nodes; n; n = n->next) {
+      int p = gate_pos(n->target);
+      if (p < 0) continue;
+      int g = gid[size_t(p)];
+      Acc& a = acc[size_t(g)];
+      if (!a.seen) {
+        a = Acc();
+        a.seen = true;
+        acc_list.push_back(g);
+      }
+      if (n->dir != K_INPUT) a.whole = !a.whole;
+      else if (is_xor_class(n->target->cls)) continue;
+      else if (n->wt == 1) ++a.plus_in;
+      else if (n->wt == -1) ++a.minus_in;
+    }
+    Mode mode = Mode(nt->count_mode - 1);
+    int plus = nt->plus_loads, minus = nt->minus_loads;
+    int inv0 = inv_of(mode, plus, minus), wt0 = wt_of(mode, plus, minus);
+    Acc all;
+    for (int g : acc_list) {
+      Acc& a = acc[size_t(g)];
+      all.whole = all.whole != a.whole;
+      all.plus_in += a.plus_in;
+      all.minus_in += a.minus_in;
+    }
+    {
+      int p = plus - all.plus_in + all.minus_in, m = minus - all.minus_in + all.plus_in;
+      if (all.whole) std::swap(p, m);
+      std::array<int, 2>& w = whole_share[size_t(k)];
+      whole_inv -= w[0];
+      whole_wt -= w[1];
+      w = {inv_of(mode, p, m) - inv0, wt_of(mode, p, m) - wt0};
+      whole_inv += w[0];
+      whole_wt += w[1];
+    }
+    for (int g : acc_list) {
+      Acc& a = acc[size_t(g)];
+      a.seen = false;
+      int p = plus - a.plus_in + a.minus_in, m = minus - a.minus_in + a.plus_in;
+      if (a.whole) std::swap(p, m);
+      Share s{g, inv_of(mode, p, m) - inv0, wt_of(mode, p, m) - wt0};
+      if (s.inv == 0 && s.wt == 0) continue;
+      sh[share_count[size_t(k)]++] = s;
+      groups[size_t(g)].inv += s.inv;
+      groups[size_t(g)].wt += s.wt;
+      touch(g);
+    }
+  }
+
+  int head_of(const Group& G) { return forest.head(forest.top_before(G.first, HeadForest::kNever)); }
+
+  // The in-phase connections from the members `ms` (one group), in time order.
+  void connections_of(const std::vector<int>& ms) {
+    conns.clear();
+    if (ms.size() * 16 > edges.mem.size()) {
+      int g = gid[size_t(ms[0])];
+      for (const Edges::DrivenNet& dn : edges.nets)
+        if (gid[size_t(dn.driver)] == g)
+          for (int e = dn.first; e < dn.last; ++e)
+            if (usable(e)) conns.push_back({e, dn.driver, edges.e_target[size_t(e)]});
+      return;
+    }
+    for (int m : ms)
+      for (int i = edges.out_first[size_t(m)]; i < edges.out_first[size_t(m) + 1]; ++i) {
+        const Edges::DrivenNet& dn = edges.nets[size_t(edges.out[size_t(i)])];
+        for (int e = dn.first; e < dn.last; ++e)
+          if (usable(e)) conns.push_back({e, m, edges.e_target[size_t(e)]});
+      }
+    std::sort(conns.begin(), conns.end());
+  }
+
+  // Puts a group into the set its gain and head call for.
+  void place(int g) {
+    Group& G = groups[size_t(g)];
+    G.touched = false;
+    if (fwd[size_t(g)] != g || G.size == 0) return;
+    int kind = G.inv < 0 ? 1 : (G.inv == 0 && G.wt < 0) ? 2 : 0;
+    if (kind && G.irreversible == 0) {
+      if (G.head < 0) G.head = head_of(G);
+      if (!tried_head(edges.mem[size_t(G.head)], with_xor)) kind = 0;
+    } else {
+      kind = 0;
+    }
+    if (G.cand == kind && (!kind || G.cand_pos == G.head)) return;
+    uncand(G);
+    G.cand = kind;
+    if (kind) {
+      G.cand_pos = G.head;
+      cand[kind].insert(G.head);
+    }
+  }
+
+  // ---- upkeep -----------------------------------------------------------------
+
+  // Builds every group of the grouping from the present weights.
+  void build(bool x) {
+    with_xor = x;
+    built = true;
+    size_t n = edges.mem.size();
+    for (size_t e = 0; e < edges.e_node.size(); ++e) edges.in_phase[e] = edges.e_node[e]->wt == 1;
+    forest.reset(n, edges.e_node.size());
+    for (const Edges::DrivenNet& dn : edges.nets)
+      for (int e = dn.first; e < dn.last; ++e)
+        if (usable(e)) {
+          int a = forest.top_before(dn.driver, HeadForest::kNever);
+          int b = forest.top_before(edges.e_target[size_t(e)], HeadForest::kNever);
+          if (a != b) forest.join_now(a, b, e, true);
+        }
+    groups.clear();
+    fwd.clear();
+    acc.clear();
+    free_ids.clear();
+    dead.clear();
+    touched.clear();
+    broken.clear();
+    for (std::set<int>& s : cand) s.clear();
+    gid.assign(n, -1);
+    next_member.assign(n, -1);
+    std::vector<int>& of_root = stack;
+    of_root.assign(n, -1);
+    for (size_t m = 0; m < n; ++m) {
+      int r = forest.top_before(int(m), HeadForest::kNever);
+      if (of_root[size_t(r)] < 0) of_root[size_t(r)] = new_group();
+      add_member(of_root[size_t(r)], int(m));
+    }
+    std::fill(share_count.begin(), share_count.end(), 0);
+    std::fill(is_dirty.begin(), is_dirty.end(), 0);
+    std::fill(whole_share.begin(), whole_share.end(), std::array<int, 2>{0, 0});
+    whole_inv = whole_wt = 0;
+    dirty.clear();
+    pending.clear();
+    for (size_t k = 0; k < net.size(); ++k) refresh(int(k));
+    for (size_t g = 0; g < groups.size(); ++g) touch(int(g));
+    flush_touched();
+  }
+
+  void flush_touched() {
+    for (size_t i = 0; i < touched.size(); ++i) place(touched[i]);
+    touched.clear();
+  }
+
+  // Brings the groups and gains up to the present weights.
+  void settle() {
+    added.clear();
     for (int e : pending) {
       bool now = edges.e_node[size_t(e)]->wt == 1;
-      if (now == bool(edges.in_phase[size_t(e)])) continue;  // a trial undone
+      if (now == bool(edges.in_phase[size_t(e)])) continue;
       edges.in_phase[size_t(e)] = now;
-      int d = edges.nets[size_t(edges.e_net[size_t(e)])].driver;
-      int t = edges.e_target[size_t(e)];
-      for (Groups& gr : groups) {
-        gr.drop(d);
-        gr.drop(t);
+      if (!with_xor && edges.e_xor[size_t(e)]) continue;
+      int a = gid[size_t(edges.nets[size_t(edges.e_net[size_t(e)])].driver)];
+      int b = gid[size_t(edges.e_target[size_t(e)])];
+      if (now) {
+        if (a != b) join_groups(a, b);
+        added.push_back(e);
+      } else if (forest.link_of[size_t(e)] >= 0 && !groups[size_t(a)].broken) {
+        // a join of the build is gone: the group may fall apart
+        groups[size_t(a)].broken = true;
+        broken.push_back(a);
       }
     }
     pending.clear();
-  }
-
-  bool reversible(const Groups::Group& grp) {
-    for (int m : grp.members)
-      if (is_gate_class(edges.mem[size_t(m)]->cls) && !is_reversible_instance(edges.mem[size_t(m)]))
-        return false;
-    return true;
-  }
-
-  void flip(const std::vector<int>& members) {
-    for (int m : members)
-      if (is_gate_class(edges.mem[size_t(m)]->cls)) rev_instance(edges.mem[size_t(m)]);
-  }
-
-  // The walk of the list from its start (the last member); flips and keeps
-  // the first improving sub-component and returns its gates' positions.
-  bool search(bool with_xor, bool by_weight, std::vector<int>& kept) {
-    Groups& gr = groups[with_xor ? 0 : 1];
-    int inv0 = count_inv(top), wt0 = by_weight ? count_wt() : 0;
-    for (int p = int(edges.mem.size()) - 1; p >= 0; --p) {
-      if (!pending.empty()) settle_pending();
-      int k = gr.group_of(p);
-      if (gr.groups[size_t(k)].head != p || !tried_head(edges.mem[size_t(p)], with_xor)) continue;
-      if (!reversible(gr.groups[size_t(k)])) continue;
-      kept = gr.groups[size_t(k)].members;
-      detail::Trial trial;
-      // the gain of the flip from the running counts, flipping only when kept
-      gates.clear();
-      for (int m : kept)
-        if (is_gate_class(edges.mem[size_t(m)]->cls)) gates.push_back(edges.mem[size_t(m)]);
-      int inv1, wt1;
-      detail::flip_counts(gates, inv1, wt1);
-      if (!by_weight) wt1 = 0;
-      if (!better(by_weight, inv0, wt0, inv1, wt1)) continue;
-      flip(kept);
-      detail::check_counts();
-      return trial.kept = true;
+    for (size_t i = 0; i < broken.size(); ++i) {
+      int g = broken[i];
+      if (fwd[size_t(g)] == g && groups[size_t(g)].broken) dissolve(g);
     }
-    return false;
+    broken.clear();
+    for (int e : added) {
+      int g = gid[size_t(edges.e_target[size_t(e)])];
+      if (groups[size_t(g)].rebuilt) continue;
+      forest.insert(e, edges.nets[size_t(edges.e_net[size_t(e)])].driver, edges.e_target[size_t(e)]);
+      groups[size_t(g)].head = -1;
+      touch(g);
+    }
+    for (int g : rebuilt) groups[size_t(g)].rebuilt = false;
+    rebuilt.clear();
+    for (int k : dirty) {
+      is_dirty[size_t(k)] = 0;
+      refresh(k);
+    }
+    dirty.clear();
+    for (int g : dead) {
+      fwd[size_t(g)] = g;
+      groups[size_t(g)] = Group();
+      free_ids.push_back(g);
+    }
+    dead.clear();
+    flush_touched();
+  }
+
+  void note(Node* n) {
+    if (!built) return;
+    int e = edges.edge_of(n);
+    if (e >= 0) pending.push_back(e);
+    int k = n->net ? net_id(n->net) : -1;
+    if (k >= 0 && !is_dirty[size_t(k)]) {
+      is_dirty[size_t(k)] = 1;
+      dirty.push_back(k);
+    }
+  }
+
+  void ready(Cell* comp, bool x) {
+    attach(comp);
+    if (!built || with_xor != x) build(x);
+    else settle();
+  }
+
+  // Flips and keeps the improving group nearest the start of the list (the
+  // highest head position); its gates go to `kept`.
+  bool search(bool by_weight, std::vector<Cell*>& kept) {
+    int best = cand[1].empty() ? -1 : *cand[1].rbegin();
+    if (by_weight && !cand[2].empty()) best = std::max(best, *cand[2].rbegin());
+    if (best < 0) return false;
+    const Group& G = groups[size_t(gid[size_t(best)])];
+    kept.clear();
+    for (int m = G.first; m >= 0; m = next_member[size_t(m)])
+      if (is_gate_class(edges.mem[size_t(m)]->cls)) kept.push_back(edges.mem[size_t(m)]);
+    detail::Trial trial;
+    check_choice(by_weight, best, G);
+    for (Cell* c : kept) rev_instance(c);
+    detail::check_counts();
+    return trial.kept = true;
+  }
+
+  // In a checked build: the walk of the whole list of the records reaches the
+  // same group, and its gain agrees with a count from the present weights.
+  void check_choice(bool by_weight, int best, const Group& G) {
+#if defined(VORQ_CHECKED) && VORQ_CHECKED
+    std::vector<Cell*> gates;
+    int inv1 = 0, wt1 = 0;
+    for (int m = G.first; m >= 0; m = next_member[size_t(m)])
+      if (is_gate_class(edges.mem[size_t(m)]->cls)) gates.push_back(edges.mem[size_t(m)]);
+    detail::flip_counts(gates, inv1, wt1);
+    Cell* first = first_improving(edges.comp, with_xor, by_weight);
+    if (inv1 - count_inv(top) != G.inv || wt1 - count_wt() != G.wt || first != edges.mem[size_t(best)]) {
+      say("vorq: the kept gains of the sub-components differ from a recount\n");
+      std::abort();
+    }
+#else
+    (void)by_weight, (void)best, (void)G;
+#endif
   }
 };
 
-Resolver* resolver = nullptr;
+// One for each grouping, so that the passes' turns between them rebuild nothing.
+Search* searchers[2] = {nullptr, nullptr};
+
+Search& searcher(bool with_xor) {
+  Search*& s = searchers[with_xor];
+  if (!s) s = new Search;
+  return *s;
+}
 
 int global_step(Cell* comp, bool with_xor, bool by_weight, bool always_settle) {
   if (!counting() || detail::rebuild_every_step) {
@@ -456,14 +961,11 @@ int global_step(Cell* comp, bool with_xor, bool by_weight, bool always_settle) {
     if (!s) return 0;
     sub_comp_dual(s);
   } else {
-    if (!resolver) resolver = new Resolver;
-    resolver->attach(comp);
-    std::vector<int> kept;
-    if (!resolver->search(with_xor, by_weight, kept)) return 0;
-    for (int m : kept) {
-      Cell* c = resolver->edges.mem[size_t(m)];
-      if (is_gate_class(c->cls)) toggle_dual(c);
-    }
+    Search& s = searcher(with_xor);
+    s.ready(comp, with_xor);
+    static std::vector<Cell*> kept;
+    if (!s.search(by_weight, kept)) return 0;
+    for (Cell* c : kept) toggle_dual(c);
   }
   if (always_settle || detail::settlement_on()) eor_enor_and_or_nand_nor(comp);
   return 1;
@@ -475,28 +977,43 @@ namespace detail {
 
 bool rebuild_every_step = false;
 
-void phase_changed(Node* n) {
-  if (!resolver || !resolver->edges.comp) return;
-  int e = resolver->edges.edge_of(n);
-  if (e >= 0) resolver->pending.push_back(e);
+void weight_changed(Node* n) {
+  note_unsettled(n->net);
+  for (Search* s : searchers)
+    if (s) s->note(n);
 }
 
 std::vector<Cell*> resolved_heads(Cell* comp, bool with_xor) {
-  if (!resolver) resolver = new Resolver;
-  resolver->attach(comp);
-  resolver->settle_pending();
-  Groups& gr = resolver->groups[with_xor ? 0 : 1];
+  Search& s = searcher(with_xor);
+  s.ready(comp, with_xor);
   std::vector<Cell*> heads;
-  for (int p = int(resolver->edges.mem.size()) - 1; p >= 0; --p) {
-    int k = gr.group_of(p);
-    if (gr.groups[size_t(k)].head == p) heads.push_back(resolver->edges.mem[size_t(p)]);
+  for (int p = int(s.edges.mem.size()) - 1; p >= 0; --p) {
+    Search::Group& G = s.groups[size_t(s.gid[size_t(p)])];
+    if (G.head < 0) G.head = s.head_of(G);
+    if (G.head == p) heads.push_back(s.edges.mem[size_t(p)]);
   }
   return heads;
 }
 
+bool whole_flip_counts(Cell* comp, bool& reversible, int& inv, int& wt) {
+  if (!counting()) return false;
+  for (Search* s : searchers) {
+    if (!s || s->edges.comp != comp || !s->built) continue;
+    s->settle();
+    reversible = s->irreversible_gates == 0;
+    inv = int(count_inv(top) + s->whole_inv);
+    wt = int(count_wt() + s->whole_wt);
+    return true;
+  }
+  return false;
+}
+
 void forget_groups() {
-  delete resolver;
-  resolver = nullptr;
+  for (Search*& s : searchers) {
+    delete s;
+    s = nullptr;
+  }
+  forget_unsettled();
 }
 
 }  // namespace detail

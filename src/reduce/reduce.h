@@ -142,8 +142,9 @@ const std::vector<Net*>& driven_nets(Cell* comp);
 // Tells the counting that the components were rebuilt.
 void components_changed();
 
-// A trial flip: the phase changes it makes reach the sub-components resolved
-// on demand only when it is kept (an undone trial changes nothing).
+// A trial flip: the weight changes it makes reach the sub-components kept up
+// to date and the nets left to settle only when it is kept (an undone trial
+// changes nothing).
 void begin_trial();
 void end_trial(bool kept);
 struct Trial {
@@ -158,15 +159,18 @@ struct Trial {
 // (0 when nothing differs from the start); 0 without counting.
 uint64_t state_hash();
 
-// The global steps of the passes resolve sub-components on demand; with
-// rebuild_every_step set they rebuild the whole list at every step instead (the
-// same decisions, for comparison in tests).
+// The global steps of the passes keep the sub-components up to date; with
+// rebuild_every_step set they rebuild and walk the whole list at every step
+// instead (the same decisions, for comparison in tests).
 extern bool rebuild_every_step;
-// Told by the counting when a Node's wt turns to or from +1.
-void phase_changed(Node* n);
-// The heads of the sub-components of `comp` resolved on demand, in list order.
+// Told by the counting when a Node's wt changes (after a kept trial only).
+void weight_changed(Node* n);
+// Told when a net's loads changed: its driver polarity may need settling again.
+void note_unsettled(Net* net);
+void forget_unsettled();
+// The heads of the sub-components of `comp` kept up to date, in list order.
 std::vector<Cell*> resolved_heads(Cell* comp, bool with_xor);
-// Drops the sub-components resolved on demand.
+// Drops the sub-components kept up to date and the nets left to settle.
 void forget_groups();
 
 // The inverter count and weight of the top module that flipping the gates
@@ -177,6 +181,11 @@ bool flip_counts(const std::vector<Cell*>& gates, int& inv, int& wt);
 // their nets, now (inv0, wt0) and once `g` is flipped (inv1, wt1), from the
 // running counts without flipping. False without counting.
 bool gate_flip_counts(Instance* g, int& inv0, int& wt0, int& inv1, int& wt1);
+
+// What flipping every gate of the component `comp` would give, as
+// flip_counts, and whether every gate may be flipped, from the sub-components
+// kept up to date. False when they are not kept for `comp`.
+bool whole_flip_counts(Cell* comp, bool& reversible, int& inv, int& wt);
 
 // In a build with VORQ_CHECKED: compares the running counts with a full
 // recount and aborts on a difference. Otherwise nothing.
