@@ -455,6 +455,13 @@ struct Search {
   int64_t whole_inv = 0, whole_wt = 0;
   int irreversible_gates = 0;
   std::vector<uint8_t> fixed;  // a gate that may not be flipped
+  // The single-gate step: which gates' own flips would be kept, by position
+  // ([1] lowers the count, [2] only the weight), and the tristate buffers.
+  std::set<int> single_cand[3];
+  std::vector<uint8_t> single_kind, single_dirty;
+  std::vector<int> single_list, ts_pos;
+  std::vector<int> weighed;  // nets whose Nodes' weights changed
+  std::vector<uint8_t> is_weighed;
 
   struct Group {
     int first = -1, last = -1, size = 0;
@@ -502,7 +509,7 @@ struct Search {
     for (Cell* m : edges.mem) {
       if (!is_gate_class(m->cls)) continue;
       for (Node* n : ring_of(m))
-        if (n->net && n->net->count_mode && net_id(n->net) < 0) {
+        if (n->net && net_id(n->net) < 0) {
           n->net->rid = int32_t(net.size());
           net.push_back(n->net);
         }
@@ -527,6 +534,14 @@ struct Search {
     irreversible_gates = int(std::count(fixed.begin(), fixed.end(), 1));
     dirty.clear();
     pending.clear();
+    single_kind.assign(edges.mem.size(), 0);
+    single_dirty.assign(edges.mem.size(), 0);
+    single_list.clear();
+    weighed.clear();
+    is_weighed.assign(net.size(), 0);
+    ts_pos.clear();
+    for (size_t m = 0; m < edges.mem.size(); ++m)
+      if (edges.mem[m]->cls == C_TS_BUF) ts_pos.push_back(int(m));
   }
 
   // ---- groups -----------------------------------------------------------------
@@ -692,6 +707,7 @@ struct Search {
   // what flipping those gates would change in the net's count and weight.
   void refresh(int k) {
     Net* nt = net[size_t(k)];
+    if (!nt->count_mode) return;  // no share in any flip of a group
     Share* sh = &shares[size_t(share_first[size_t(k)])];
     for (int i = 0; i < share_count[size_t(k)]; ++i) {
       int g = live(sh[i].group);
@@ -794,6 +810,55 @@ struct Search {
     }
   }
 
+  // ---- single gates -----------------------------------------------------------
+
+  static bool single_class(int c) { return (c >= C_AND && c <= C_NOR) || c == C_AOI || c == C_OAI; }
+
+  void note_single(int p) {
+    if (p < 0 || single_dirty[size_t(p)] || !single_class(edges.mem[size_t(p)]->cls)) return;
+    single_dirty[size_t(p)] = 1;
+    single_list.push_back(p);
+  }
+
+  // Works out again whether the gate at p would keep its own flip.
+  void place_single(int p) {
+    single_dirty[size_t(p)] = 0;
+    int kind = 0;
+    if (!fixed[size_t(p)]) {
+      int inv0, wt0, inv1, wt1;
+      detail::gate_flip_counts(edges.mem[size_t(p)], inv0, wt0, inv1, wt1);
+      kind = inv1 < inv0 ? 1 : (inv1 == inv0 && wt1 < wt0) ? 2 : 0;
+    }
+    uint8_t& k = single_kind[size_t(p)];
+    if (kind == k) return;
+    if (k) single_cand[k].erase(p);
+    k = uint8_t(kind);
+    if (kind) single_cand[kind].insert(p);
+  }
+
+  void flush_singles() {
+    for (int k : weighed) {
+      is_weighed[size_t(k)] = 0;
+      for (const Node* n = net[size_t(k)]->nodes; n; n = n->next) note_single(gate_pos(n->target));
+    }
+    weighed.clear();
+    for (int p : single_list) place_single(p);
+    single_list.clear();
+  }
+
+  // The first position from `from` on of a gate whose own flip would be kept
+  // or of a tristate buffer, or -1.
+  int next_local(bool by_weight, int from) const {
+    int best = INT32_MAX;
+    for (int kind = 1; kind <= (by_weight ? 2 : 1); ++kind) {
+      auto it = single_cand[kind].lower_bound(from);
+      if (it != single_cand[kind].end()) best = std::min(best, *it);
+    }
+    auto t = std::lower_bound(ts_pos.begin(), ts_pos.end(), from);
+    if (t != ts_pos.end()) best = std::min(best, *t);
+    return best == INT32_MAX ? -1 : best;
+  }
+
   // ---- upkeep -----------------------------------------------------------------
 
   // Builds every group of the grouping from the present weights.
@@ -833,9 +898,17 @@ struct Search {
     whole_inv = whole_wt = 0;
     dirty.clear();
     pending.clear();
+    for (std::set<int>& c : single_cand) c.clear();
+    std::fill(single_kind.begin(), single_kind.end(), 0);
+    std::fill(single_dirty.begin(), single_dirty.end(), 0);
+    std::fill(is_weighed.begin(), is_weighed.end(), 0);
+    weighed.clear();
+    single_list.clear();
     for (size_t k = 0; k < net.size(); ++k) refresh(int(k));
     for (size_t g = 0; g < groups.size(); ++g) touch(int(g));
     flush_touched();
+    for (size_t m = 0; m < n; ++m) note_single(int(m));
+    flush_singles();
   }
 
   void flush_touched() {
@@ -896,9 +969,14 @@ struct Search {
     int e = edges.edge_of(n);
     if (e >= 0) pending.push_back(e);
     int k = n->net ? net_id(n->net) : -1;
-    if (k >= 0 && !is_dirty[size_t(k)]) {
+    if (k < 0) return;
+    if (!is_dirty[size_t(k)]) {
       is_dirty[size_t(k)] = 1;
       dirty.push_back(k);
+    }
+    if (!is_weighed[size_t(k)]) {
+      is_weighed[size_t(k)] = 1;
+      weighed.push_back(k);
     }
   }
 
@@ -1006,6 +1084,15 @@ bool whole_flip_counts(Cell* comp, bool& reversible, int& inv, int& wt) {
     return true;
   }
   return false;
+}
+
+bool next_local(Cell* comp, bool by_weight, int from, Cell*& next) {
+  Search* s = searchers[1];
+  if (!counting() || !s || s->edges.comp != comp || !s->built) return false;
+  s->flush_singles();  // the groups wait for the next global step
+  int p = s->next_local(by_weight, from);
+  next = p < 0 ? nullptr : s->edges.mem[size_t(p)];
+  return true;
 }
 
 void forget_groups() {

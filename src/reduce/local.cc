@@ -85,7 +85,16 @@ int local_sweep(Cell* comp, bool by_weight) {
 
 int node_step(Cell* comp, bool by_weight) {
   int changed = 0;
-  for (Cell* m = comp; m; m = m->comp_next) {
+  // every member in list order, or only those whose test could keep a flip
+  Cell* m = comp;
+  bool skip = detail::next_local(comp, by_weight, 0, m);
+  auto next = [&](Cell* c) {
+    if (!skip) return c->comp_next;
+    Cell* n = nullptr;
+    detail::next_local(comp, by_weight, c->rid + 1, n);
+    return n;
+  };
+  for (; m; m = next(m)) {
     int c = m->cls;
     if ((c >= C_AND && c <= C_NOR) || c == C_AOI || c == C_OAI) {
       if (!(by_weight ? diff_wt(m) : diff_inv(m))) continue;

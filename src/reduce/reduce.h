@@ -187,6 +187,12 @@ bool gate_flip_counts(Instance* g, int& inv0, int& wt0, int& inv1, int& wt1);
 // kept up to date. False when they are not kept for `comp`.
 bool whole_flip_counts(Cell* comp, bool& reversible, int& inv, int& wt);
 
+// The single-gate step's next member from position `from` of `comp` on: the
+// first gate whose own flip would be kept (by count, or by count then weight)
+// or tristate buffer, or null; the members between would change nothing.
+// False when the sub-components are not kept for `comp`.
+bool next_local(Cell* comp, bool by_weight, int from, Cell*& next);
+
 // In a build with VORQ_CHECKED: compares the running counts with a full
 // recount and aborts on a difference. Otherwise nothing.
 void check_counts();
