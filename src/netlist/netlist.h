@@ -132,6 +132,7 @@ struct Cell {
   int cls;              // `class`: 400-427
   uint8_t width;        // number in the class name, low 8 bits
   uint8_t mark;         // reduction: scratch flag of one computation, else 0
+  uint8_t negatable;    // reduction, while counting: 1 + can_negate, 0 unknown
   int dir;              // Pin: keyword code after `type`
   int note;             // Pin: keyword code after `note`, 0 for none
   bool dual;            // Instance: becomes its dual at output

@@ -141,8 +141,10 @@ void begin_counting() {
 void end_counting() {
   detail::forget_groups();
   if (!active) return;
-  if (top)
+  if (top) {
     for (Net* net : nets_of(top)) net->count_mode = 0;
+    for (Instance* c : insts_of(top)) c->negatable = 0;
+  }
   set_weight_observer(nullptr);
   delete active;
   active = nullptr;

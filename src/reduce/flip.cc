@@ -158,12 +158,16 @@ int diff_wt_ts(Instance* t) {
 }
 
 int can_negate(const Instance* g) {
+  // pin names and classes stay as they are while counting is on
+  if (counting() && g->negatable) return g->negatable - 1;
   // and/or drive through "out" and become nand/nor driving through "nout",
   // and back; an input already named so would meet the output on one pin.
   const char* renamed = (g->cls == C_AND || g->cls == C_OR) ? "nout" : "out";
+  int can = 1;
   for (Node* n : ring_of(const_cast<Instance*>(g)))
-    if (n->dir == K_INPUT && n->pin_name && std::strcmp(n->pin_name, renamed) == 0) return 0;
-  return 1;
+    if (n->dir == K_INPUT && n->pin_name && std::strcmp(n->pin_name, renamed) == 0) can = 0;
+  if (counting()) const_cast<Instance*>(g)->negatable = uint8_t(1 + can);
+  return can;
 }
 
 int diff_inv_neg(Instance* g) {
