@@ -868,13 +868,11 @@ struct Search {
     size_t n = edges.mem.size();
     for (size_t e = 0; e < edges.e_node.size(); ++e) edges.in_phase[e] = edges.e_node[e]->wt == 1;
     forest.reset(n, edges.e_node.size());
+    conns.clear();
     for (const Edges::DrivenNet& dn : edges.nets)
       for (int e = dn.first; e < dn.last; ++e)
-        if (usable(e)) {
-          int a = forest.top_before(dn.driver, HeadForest::kNever);
-          int b = forest.top_before(edges.e_target[size_t(e)], HeadForest::kNever);
-          if (a != b) forest.join_now(a, b, e, true);
-        }
+        if (usable(e)) conns.push_back({e, dn.driver, edges.e_target[size_t(e)]});
+    forest.replay(conns);
     groups.clear();
     fwd.clear();
     acc.clear();
@@ -907,7 +905,8 @@ struct Search {
     for (size_t k = 0; k < net.size(); ++k) refresh(int(k));
     for (size_t g = 0; g < groups.size(); ++g) touch(int(g));
     flush_touched();
-    for (size_t m = 0; m < n; ++m) note_single(int(m));
+    if (with_xor)  // the single-gate step asks the groups with exclusive-OR cells only
+      for (size_t m = 0; m < n; ++m) note_single(int(m));
     flush_singles();
   }
 
